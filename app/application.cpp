@@ -1,0 +1,23 @@
+#include "app/application.h"
+
+namespace Strobix {
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const QString &text) {
+        // Keep the first text: it names the failure that ended the run.
+        if (failure.isNull())
+            failure = text;
+        exit(-1);
+    }
+    return false;
+}
+
+} // namespace Strobix

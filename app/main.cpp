@@ -1,0 +1,13 @@
+#include "app/application.h"
+#include "app/startup.h"
+
+#include <QtGlobal>
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(images);
+    Strobix::Application app(argc, argv);
+    Strobix::setApplicationIdentity();
+    Strobix::prepareDataFolder();
+    return Strobix::runMainWindow(app);
+}

@@ -1,0 +1,58 @@
+#include "app/startup.h"
+
+#include "app/application.h"
+#include "app/globals.h"
+#include "ui/updatewidget.h"
+
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+namespace Strobix {
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QString::fromUtf8(organisationName));
+    QCoreApplication::setOrganizationDomain(QString::fromUtf8(organisationDomain));
+    QCoreApplication::setApplicationName(QString::fromUtf8(applicationName));
+}
+
+void prepareDataFolder()
+{
+    dataFolder = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+    QDir dir(dataFolder);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+    if (!dir.exists(QStringLiteral("kelvio")))
+        dir.mkdir(QStringLiteral("kelvio"));
+    dataFolder += QStringLiteral("/kelvio/");
+}
+
+static void showFailure(const QString &text)
+{
+    QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text,
+                          QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+int runMainWindow(Application &app)
+{
+    int result = 0;
+    QString failure;
+    try {
+        UpdateWidget window(nullptr);
+        window.show();
+        result = app.exec();
+    } catch (const QString &text) {
+        failure = text;
+    }
+    // The window is gone by now, as the user must not go on working in it.
+    if (failure.isNull())
+        failure = app.failureText();
+    if (!failure.isNull()) {
+        showFailure(failure);
+        result = -1;
+    }
+    return result;
+}
+
+} // namespace Strobix

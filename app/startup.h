@@ -1,0 +1,21 @@
+#ifndef STROBIX_STARTUP_H
+#define STROBIX_STARTUP_H
+
+namespace Strobix {
+
+class Application;
+
+// Organisation name and domain, application name; the data location derives from them.
+void setApplicationIdentity();
+
+// Creates the data location and its "kelvio" subfolder and sets dataFolder.
+// Failures are not reported here: whoever writes into the folder meets them.
+void prepareDataFolder();
+
+// Shows the main window and runs the event loop. Returns the loop's exit code,
+// or -1 after a failure text escaped it (shown in a critical box first).
+int runMainWindow(Application &app);
+
+} // namespace Strobix
+
+#endif

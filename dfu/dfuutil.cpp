@@ -1,0 +1,65 @@
+#include "dfu/dfuutil.h"
+
+#include "app/globals.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <cstring>
+
+namespace Strobix {
+
+const char dfuDeviceId[] = "0483:df11";
+const char DfuUtil::programPath[] = "dfu-util/dfu-util.exe";
+const char DfuUtil::logFileName[] = "dfu-util.log";
+
+QString DfuUtil::chunkToText(const QByteArray &chunk)
+{
+    const char *data = chunk.constData();
+    const void *nul = std::memchr(data, '\0', size_t(chunk.size()));
+    const int length = nul ? int(static_cast<const char *>(nul) - data) : chunk.size();
+    return QString::fromUtf8(data, length);
+}
+
+bool DfuUtil::execute(const QStringList &arguments)
+{
+    QProcess process;
+    process.setReadChannel(QProcess::StandardOutput);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QString::fromLatin1(programPath), arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(startTimeoutMs))
+        return false;
+
+    // A log that cannot be written must not stop the run: the output still
+    // reaches the user through logOutput.
+    QFile log(dataFolder + QString::fromLatin1(logFileName));
+    log.open(QIODevice::WriteOnly);
+
+    auto forward = [&](const QByteArray &chunk) {
+        emit logOutput(chunkToText(chunk));
+        log.write(chunk);
+    };
+    while (process.state() != QProcess::NotRunning
+           && process.waitForReadyRead(silenceTimeoutMs)) {
+        forward(process.readAll());
+    }
+    // Output that arrived together with the tool's end is read by QProcess while
+    // it reaps the tool; without this the final "100%" could be lost.
+    const QByteArray tail = process.readAll();
+    if (!tail.isEmpty())
+        forward(tail);
+    log.close();
+
+    const bool ok = process.exitStatus() == QProcess::NormalExit;
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(-1);
+    }
+    return ok;
+}
+
+void DfuUtil::process()
+{
+}
+
+} // namespace Strobix

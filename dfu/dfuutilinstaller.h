@@ -1,0 +1,29 @@
+#ifndef STROBIX_DFUUTILINSTALLER_H
+#define STROBIX_DFUUTILINSTALLER_H
+
+#include "dfu/dfuutil.h"
+
+namespace Strobix {
+
+// Writes one image file into the unit.
+class DfuUtilInstaller : public DfuUtil
+{
+    Q_OBJECT
+
+public:
+    explicit DfuUtilInstaller(const QString &imagePath);
+
+signals:
+    // The tool ran and did not crash; whether the image went in shows in its output.
+    void result(bool ok);
+
+public slots:
+    void process() override;
+
+private:
+    const QString imagePath;
+};
+
+} // namespace Strobix
+
+#endif

@@ -1,0 +1,117 @@
+#include "dfu/dfuutilotp.h"
+
+#include "app/globals.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace Strobix {
+
+const char DfuUtilOtp::dumpFileName[] = "strobix.otp";
+
+namespace {
+
+const int shortRecordSize = 8;
+const int longRecordSize = 256;
+
+// The first `size` bytes of the dump, or an empty array when it is shorter.
+QByteArray readDump(const QString &path, int size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray bytes = file.read(size);
+    return bytes.size() == size ? bytes : QByteArray();
+}
+
+QString nameFromShortRecord(const QString &path, int offset, std::initializer_list<quint8> models)
+{
+    const QByteArray bytes = readDump(path, shortRecordSize);
+    // An offset that leaves no room for three bytes cannot hold a record.
+    if (bytes.isEmpty() || offset < 0 || offset > shortRecordSize - 3)
+        return QString();
+    const auto model = quint8(bytes[offset]);
+    const auto third = quint8(bytes[offset + 2]);
+    if (std::find(models.begin(), models.end(), model) == models.end() || third == 0)
+        return QString();
+    return DfuUtilOtp::imageName(model, quint8(bytes[offset + 1]), third);
+}
+
+QStringList areaArguments(const char *config, const char *alt, const char *address,
+                          const QString &dumpPath)
+{
+    QStringList arguments{QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId)};
+    if (config)
+        arguments << QStringLiteral("-c") << QString::fromLatin1(config);
+    arguments << QStringLiteral("-i") << QStringLiteral("0")
+              << QStringLiteral("-a") << QString::fromLatin1(alt)
+              << QStringLiteral("-s") << QString::fromLatin1(address)
+              << QStringLiteral("-U") << dumpPath;
+    return arguments;
+}
+
+} // namespace
+
+QString DfuUtilOtp::imageName(quint8 model, quint8 second, quint8 third)
+{
+    return QStringLiteral("SX%1%2%3.dfu")
+        .arg(model, 2, 16, QLatin1Char('0'))
+        .arg(second, 2, 16, QLatin1Char('0'))
+        .arg(third, 2, 16, QLatin1Char('0'));
+}
+
+QString DfuUtilOtp::nameFromFirstArea(const QString &dumpPath, int offset)
+{
+    return nameFromShortRecord(dumpPath, offset, {0x21});
+}
+
+QString DfuUtilOtp::nameFromThirdArea(const QString &dumpPath, int offset)
+{
+    return nameFromShortRecord(dumpPath, offset, {0x07, 0x33});
+}
+
+QString DfuUtilOtp::nameFromSecondArea(const QString &dumpPath, int offset)
+{
+    const QByteArray bytes = readDump(dumpPath, longRecordSize);
+    if (bytes.isEmpty() || offset < 0 || offset > longRecordSize - 3)
+        return QString();
+    for (int i = offset + 2; i < longRecordSize; ++i) {
+        if (bytes[i] != 0)
+            return imageName(quint8(bytes[offset]), quint8(bytes[offset + 1]), quint8(bytes[i]));
+    }
+    return QString();
+}
+
+void DfuUtilOtp::process()
+{
+    const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
+    // The tool refuses to upload into an existing file, and a stale dump must never be read.
+    QFile::remove(dumpPath);
+
+    using Rule = QString (*)(const QString &, int);
+    const struct {
+        QStringList arguments;
+        Rule rule;
+    } areas[] = {
+        {areaArguments(nullptr, "0", "0x0800F800:8", dumpPath), nameFromFirstArea},
+        {areaArguments(nullptr, "2", "0x1FFF7800", dumpPath), nameFromSecondArea},
+        {areaArguments("1", "2", "0x08080080:8", dumpPath), nameFromThirdArea},
+    };
+    for (const auto &area : areas) {
+        if (!execute(area.arguments)) {
+            emit result(QStringLiteral("?"));
+            return;
+        }
+        const QString name = area.rule(dumpPath, 0);
+        QFile::remove(dumpPath);
+        if (!name.isEmpty()) {
+            emit result(name);
+            return;
+        }
+    }
+    emit result(QString());
+}
+
+} // namespace Strobix

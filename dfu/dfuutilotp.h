@@ -1,0 +1,35 @@
+#ifndef STROBIX_DFUUTILOTP_H
+#define STROBIX_DFUUTILOTP_H
+
+#include "dfu/dfuutil.h"
+
+namespace Strobix {
+
+// Identifies the unit: reads up to three identification areas and forms the
+// image file name from the first one that holds a valid record.
+class DfuUtilOtp : public DfuUtil
+{
+    Q_OBJECT
+
+public:
+    static const char dumpFileName[];
+
+    // The area rules. Each reads the dump at dumpPath and returns the image
+    // file name, or an empty string when the dump does not qualify.
+    static QString nameFromFirstArea(const QString &dumpPath, int offset);
+    static QString nameFromSecondArea(const QString &dumpPath, int offset);
+    static QString nameFromThirdArea(const QString &dumpPath, int offset);
+
+    static QString imageName(quint8 model, quint8 second, quint8 third);
+
+signals:
+    // An image file name; empty: no compatible unit; "?": the tool failed to run.
+    void result(QString name);
+
+public slots:
+    void process() override;
+};
+
+} // namespace Strobix
+
+#endif

@@ -1,0 +1,111 @@
+#include "net/http.h"
+
+#include <QFile>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProgressDialog>
+#include <QUrl>
+
+namespace Strobix {
+
+Http::Http()
+{
+}
+
+Http::~Http()
+{
+    cleanup();
+}
+
+void Http::download(const QString &url, QFile *file, QWidget *parent)
+{
+    cleanup();
+    this->file = file;
+    writeFailed = false;
+    if (!file->open(QIODevice::WriteOnly))
+        throw QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!");
+
+    reply = manager.get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
+    connect(reply, SIGNAL(finished()), this, SLOT(httpFinished()));
+    connect(reply, SIGNAL(readyRead()), this, SLOT(httpReadyRead()));
+    connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
+            this, SLOT(httpDownloadProgress(qint64,qint64)));
+
+    progressDialog = new QProgressDialog(QString::fromUtf8("Herunterladen / Downloading ..."),
+                                         QString(), 0, 100, parent);
+    progressDialog->setWindowModality(Qt::WindowModal);
+    progressDialog->setValue(0);
+    progressDialog->show();
+    connect(progressDialog, SIGNAL(canceled()), this, SLOT(canceled()));
+}
+
+void Http::httpReadyRead()
+{
+    // Written as it arrives, so the image is never held whole in memory.
+    if (!reply || writeFailed)
+        return;
+    const QByteArray data = reply->readAll();
+    if (file->write(data) != data.size() || file->error() != QFileDevice::NoError) {
+        writeFailed = true;
+        reply->abort();
+    }
+}
+
+void Http::httpDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
+    // A window-modal dialog processes events in setValue(), so the download
+    // may have ended inside an earlier call.
+    if (!progressDialog)
+        return;
+    progressDialog->setMaximum(int(bytesTotal));
+    progressDialog->setValue(int(bytesReceived));
+}
+
+void Http::canceled()
+{
+    if (reply)
+        reply->abort();
+}
+
+bool Http::transferSucceeded() const
+{
+    if (writeFailed || reply->error() != QNetworkReply::NoError)
+        return false;
+    // Qt does not follow redirects here and reports them without an error:
+    // a redirect page or any other non-2xx answer is not an image.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 200 && status <= 299;
+}
+
+void Http::httpFinished()
+{
+    if (file->exists()) {
+        // Buffered bytes that do not fit on the disk show up only here.
+        if (!file->flush())
+            writeFailed = true;
+        file->close();
+        if (!transferSucceeded())
+            file->remove();
+    } else {
+        // Removed behind our back: nothing to keep, but the handle must go.
+        file->close();
+    }
+    progressDialog->hide();
+    cleanup();
+    emit finished();
+}
+
+void Http::cleanup()
+{
+    if (progressDialog) {
+        progressDialog->deleteLater();
+        progressDialog = nullptr;
+    }
+    if (reply) {
+        reply->deleteLater();
+        reply = nullptr;
+    }
+    file = nullptr;
+}
+
+} // namespace Strobix

@@ -1,0 +1,37 @@
+#ifndef STROBIX_TESTS_TESTHTTPCONNECTION_H
+#define STROBIX_TESTS_TESTHTTPCONNECTION_H
+
+#include "testhttpserver.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class QTcpSocket;
+class QTimer;
+
+// One accepted connection of TestHttpServer: reads a request head, answers it
+// as the matching Reply says, and deletes itself once the peer is gone.
+class TestHttpConnection : public QObject
+{
+    Q_OBJECT
+public:
+    TestHttpConnection(qintptr socketDescriptor, TestHttpServer *server);
+    ~TestHttpConnection() override;
+
+private:
+    void onReadyRead();
+    void answer(const QString &target, bool headOnly);
+    QByteArray head(const TestHttpServer::Reply &reply, bool withLength) const;
+    void resetWhenFlushed();
+    void resetNow();
+    void trickle();
+
+    TestHttpServer *m_server;
+    QTcpSocket *m_socket;
+    QTimer *m_timer = nullptr;
+    QByteArray m_buffer;
+    QByteArray m_pending; // body bytes still to trickle
+    bool m_answered = false;
+};
+
+#endif

@@ -1,0 +1,285 @@
+// The dfu-util runner and both workers, against the scripted fake tool.
+
+#include "app/globals.h"
+#include "dfu/dfuutilinstaller.h"
+#include "dfu/dfuutilotp.h"
+#include "fakedfucontrol.h"
+
+#include <QtTest>
+
+using namespace Strobix;
+using Fake = FakeDfuControl;
+
+class TestDfuUtil : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void execute_data();
+    void execute();
+    void missingTool_data();
+    void missingTool();
+    void twoRunsLeaveOnlyTheSecondInTheLog();
+    void largeOutputArrivesWhole();
+    void silentToolIsKilled();
+    void identification_data();
+    void identification();
+    void staleDumpIsNeverRead();
+    void installerPassesThePathAsOneArgument();
+
+private:
+    QByteArray logContents() const;
+    QStringList area(int n, const QString &dump) const;
+
+    std::unique_ptr<Fake> fake;
+    QTemporaryDir data{QDir::tempPath() + QStringLiteral("/data folder \u00e4-XXXXXX")};
+    QString previousDir;
+};
+
+void TestDfuUtil::init()
+{
+    fake.reset(new Fake(QStringLiteral(FAKEDFU_PATH)));
+    QVERIFY(fake->isValid());
+    previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(fake->workDir()));
+    QVERIFY(data.isValid());
+    dataFolder = data.path() + QLatin1Char('/');
+    QFile::remove(dataFolder + QStringLiteral("dfu-util.log"));
+}
+
+void TestDfuUtil::cleanup()
+{
+    QDir::setCurrent(previousDir);
+    fake.reset();
+}
+
+QByteArray TestDfuUtil::logContents() const
+{
+    QFile log(dataFolder + QStringLiteral("dfu-util.log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray("<no log>");
+}
+
+QStringList TestDfuUtil::area(int n, const QString &dump) const
+{
+    switch (n) {
+    case 1:
+        return {"-d", "0483:df11", "-i", "0", "-a", "0", "-s", "0x0800F800:8", "-U", dump};
+    case 2:
+        return {"-d", "0483:df11", "-i", "0", "-a", "2", "-s", "0x1FFF7800", "-U", dump};
+    default:
+        return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "2", "-s", "0x08080080:8", "-U", dump};
+    }
+}
+
+void TestDfuUtil::execute_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("forwarded");
+    QTest::addColumn<QByteArray>("logged");
+
+    QTest::newRow("stderr before stdout")
+        << Fake::err("dfu-util: warning\n") + Fake::pauseMs(50) + Fake::out("Opening DFU\n")
+        << true << "dfu-util: warning\nOpening DFU\n" << QByteArray("dfu-util: warning\nOpening DFU\n");
+    QTest::newRow("lone CR progress")
+        << Fake::out("\rDownload\t[==  ]  50%") + Fake::pauseMs(50) + Fake::out("\rDownload\t[====] 100%\n")
+        << true << "\rDownload\t[==  ]  50%\rDownload\t[====] 100%\n"
+        << QByteArray("\rDownload\t[==  ]  50%\rDownload\t[====] 100%\n");
+    QTest::newRow("NUL inside a chunk")
+        << Fake::out(QByteArray("abc\0def", 7)) << true << "abc" << QByteArray("abc\0def", 7);
+    QTest::newRow("non-zero exit still went through")
+        << Fake::err("No DFU capable USB device available\n") + Fake::exitCode(74)
+        << true << "No DFU capable USB device available\n"
+        << QByteArray("No DFU capable USB device available\n");
+    QTest::newRow("crash after output")
+        << Fake::out("Upload\t[=  ]   4%") + Fake::pauseMs(50) + Fake::crash()
+        << false << "Upload\t[=  ]   4%" << QByteArray("Upload\t[=  ]   4%");
+    QTest::newRow("abort") << Fake::abortTool() << false << "" << QByteArray();
+    QTest::newRow("invalid UTF-8 is replaced, logged raw")
+        << Fake::out("Ger\xe4t\n") << true << QString::fromUtf8("Ger\xef\xbf\xbdt\n") << QByteArray("Ger\xe4t\n");
+    QTest::newRow("last bytes written just before exit")
+        << Fake::out("\rDownload\t[====] 100%") + Fake::out("\nDownload done.\n") + Fake::exitCode(0)
+        << true << "\rDownload\t[====] 100%\nDownload done.\n"
+        << QByteArray("\rDownload\t[====] 100%\nDownload done.\n");
+}
+
+void TestDfuUtil::execute()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(bool, ok);
+    QFETCH(QString, forwarded);
+    QFETCH(QByteArray, logged);
+
+    fake->setScript(1, script);
+    DfuUtil runner;
+    QSignalSpy output(&runner, &DfuUtil::logOutput);
+    QCOMPARE(runner.execute({"-d", "0483:df11"}), ok);
+
+    QString joined;
+    for (const QList<QVariant> &chunk : output)
+        joined += chunk.at(0).toString();
+    QCOMPARE(joined, forwarded);
+    QCOMPARE(logContents(), logged);
+    QCOMPARE(fake->calls(), QList<QStringList>({{"-d", "0483:df11"}}));
+}
+
+void TestDfuUtil::missingTool_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("not executable") << "plain file";
+    QTest::newRow("a directory at its path") << "directory";
+}
+
+void TestDfuUtil::missingTool()
+{
+    QFETCH(QString, what);
+    const QString tool = fake->workDir() + QStringLiteral("/dfu-util/dfu-util.exe");
+    QVERIFY(QFile::remove(tool));
+    if (what == QLatin1String("plain file")) {
+        QFile file(tool);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\necho hello\n");
+    } else if (what == QLatin1String("directory")) {
+        QVERIFY(QDir().mkpath(tool));
+    }
+    {
+        QFile log(dataFolder + QStringLiteral("dfu-util.log"));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+        log.write("previous run");
+    }
+    DfuUtil runner;
+    QSignalSpy output(&runner, &DfuUtil::logOutput);
+    QVERIFY(!runner.execute({"-d", "0483:df11"}));
+    QCOMPARE(output.count(), 0);
+    QCOMPARE(logContents(), QByteArray("previous run"));
+}
+
+void TestDfuUtil::twoRunsLeaveOnlyTheSecondInTheLog()
+{
+    fake->setScript(1, Fake::out("first run, a longer text\n"));
+    fake->setScript(2, Fake::out("second\n"));
+    DfuUtil runner;
+    QVERIFY(runner.execute({"one"}));
+    QVERIFY(runner.execute({"two"}));
+    QCOMPARE(logContents(), QByteArray("second\n"));
+}
+
+void TestDfuUtil::largeOutputArrivesWhole()
+{
+    const qint64 size = 8 * 1024 * 1024;
+    fake->setScript(1, Fake::flood(size, 4096));
+    DfuUtil runner;
+    qint64 forwarded = 0;
+    connect(&runner, &DfuUtil::logOutput, [&](const QString &text) { forwarded += text.size(); });
+    QVERIFY(runner.execute({}));
+    QCOMPARE(forwarded, size);
+    QCOMPARE(QFileInfo(dataFolder + QStringLiteral("dfu-util.log")).size(), size);
+}
+
+// Takes the full silence timeout: the tool is given its 30 s before it is stopped.
+void TestDfuUtil::silentToolIsKilled()
+{
+    fake->setScript(1, Fake::out("Opening DFU capable USB device...\n") + Fake::ignoreSigterm() + Fake::hang());
+    DfuUtil runner;
+    QSignalSpy output(&runner, &DfuUtil::logOutput);
+    QVERIFY(runner.execute({}));
+    QCOMPARE(logContents(), QByteArray("Opening DFU capable USB device...\n"));
+}
+
+void TestDfuUtil::identification_data()
+{
+    QTest::addColumn<QByteArray>("run1");
+    QTest::addColumn<QByteArray>("run2");
+    QTest::addColumn<QByteArray>("run3");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QString>("answer");
+
+    const QByteArray none = Fake::err("dfu-util: No DFU capable USB device available\n") + Fake::exitCode(74);
+    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
+    const QByteArray x33 = Fake::upload(QByteArray::fromHex("330190ffffffffff"));
+    const QByteArray x58 = Fake::upload(QByteArray::fromHex("5801000070") + QByteArray(251, 0));
+
+    QTest::newRow("first area answers, others not read") << x21 << none << none << 1 << "SX2100b0.dfu";
+    QTest::newRow("X33 bytes in the first area are skipped") << x33 << none << x33 << 3 << "SX330190.dfu";
+    QTest::newRow("second area answers") << none << x58 << none << 2 << "SX580170.dfu";
+    QTest::newRow("no unit anywhere") << none << none << none << 3 << "";
+    QTest::newRow("X21 bytes in the third area are rejected") << none << none << x21 << 3 << "";
+    QTest::newRow("tool crashes at once") << Fake::crash() << none << none << 1 << "?";
+    QTest::newRow("second run crashes") << none << Fake::crash() << none << 2 << "?";
+    QTest::newRow("short dumps everywhere")
+        << Fake::upload(QByteArray::fromHex("2100")) << Fake::upload(QByteArray(255, 1)) << Fake::upload(QByteArray::fromHex("0701a0"))
+        << 3 << "";
+    QTest::newRow("dump written, then exit code 74")
+        << x21 + Fake::exitCode(74) << none << none << 1 << "SX2100b0.dfu";
+}
+
+void TestDfuUtil::identification()
+{
+    QFETCH(QByteArray, run1);
+    QFETCH(QByteArray, run2);
+    QFETCH(QByteArray, run3);
+    QFETCH(int, runs);
+    QFETCH(QString, answer);
+
+    fake->setScript(1, run1);
+    fake->setScript(2, run2);
+    fake->setScript(3, run3);
+    DfuUtilOtp worker;
+    QSignalSpy result(&worker, &DfuUtilOtp::result);
+    worker.process();
+
+    QCOMPARE(result.count(), 1);
+    QCOMPARE(result.at(0).at(0).toString(), answer);
+    const QString dump = dataFolder + QStringLiteral("strobix.otp");
+    QList<QStringList> expected;
+    for (int n = 1; n <= runs; ++n)
+        expected << area(n, dump);
+    QCOMPARE(fake->calls(), expected);
+    // The dump goes with every run that went through; a crashed run leaves its file.
+    if (answer != QLatin1String("?"))
+        QVERIFY(!QFile::exists(dump));
+}
+
+void TestDfuUtil::staleDumpIsNeverRead()
+{
+    const QString dump = dataFolder + QStringLiteral("strobix.otp");
+    QFile stale(dump);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray::fromHex("2100b0ffffffffff"));
+    stale.close();
+    // The fake writes nothing, as a tool that found no unit.
+    fake->setDefaultScript(Fake::exitCode(74));
+    DfuUtilOtp worker;
+    QSignalSpy result(&worker, &DfuUtilOtp::result);
+    worker.process();
+    QCOMPARE(result.count(), 1);
+    QCOMPARE(result.at(0).at(0).toString(), QString());
+    QVERIFY(!QFile::exists(dump));
+}
+
+void TestDfuUtil::installerPassesThePathAsOneArgument()
+{
+    const QString image = dataFolder + QStringLiteral("SX2100b0.dfu");
+    QVERIFY(image.contains(QLatin1Char(' ')));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("image");
+    file.close();
+    fake->setScript(1, Fake::out("Download\t[====] 100%\n") + Fake::exitCode(74));
+
+    DfuUtilInstaller installer(image);
+    QSignalSpy result(&installer, &DfuUtilInstaller::result);
+    installer.process();
+    QCOMPARE(result.count(), 1);
+    QCOMPARE(result.at(0).at(0).toBool(), true);
+    QCOMPARE(fake->calls(), QList<QStringList>({{"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0",
+                                                 "-D", image}}));
+    QVERIFY(QFile::exists(image));
+    QCOMPARE(logContents(), QByteArray("Download\t[====] 100%\n"));
+}
+
+QTEST_GUILESS_MAIN(TestDfuUtil)
+#include "tst_dfuutil.moc"

@@ -1,0 +1,213 @@
+// The image download against the in-process test server.
+
+#include "net/http.h"
+#include "testhttpserver.h"
+
+#include <QtTest>
+#include <QProgressDialog>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace Strobix;
+using Reply = TestHttpServer::Reply;
+Q_DECLARE_METATYPE(Reply)
+
+static Reply makeReply(int status, const QByteArray &body)
+{
+    Reply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+}
+
+class TestHttp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void transfer_data();
+    void transfer();
+    void closingTheDialogAborts();
+    void unwritableFileThrowsBeforeAnyRequest();
+    void fullDisk();
+
+private:
+    QString url(const QString &name) const;
+    // Runs one download; returns how often finished() came.
+    // -1: a dialog was left behind; -2: the file was open or the dialog visible at finished().
+    int download(QFile &file, QProgressDialog **dialogAtEnd = nullptr);
+
+    QTemporaryDir dir;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<QWidget> window;
+    Http http;
+};
+
+void TestHttp::init()
+{
+    server.reset(new TestHttpServer);
+    QVERIFY(server->listen(STROBIX_TEST_PORT));
+    window.reset(new QWidget);
+    window->show();
+}
+
+void TestHttp::cleanup()
+{
+    window.reset();
+    server.reset();
+}
+
+QString TestHttp::url(const QString &name) const
+{
+    return QStringLiteral("http://127.0.0.1:%1/firmware/%2").arg(STROBIX_TEST_PORT).arg(name);
+}
+
+int TestHttp::download(QFile &file, QProgressDialog **dialogAtEnd)
+{
+    QSignalSpy finished(&http, &Http::finished);
+    bool tidyAtEnd = false;
+    QMetaObject::Connection probe = connect(&http, &Http::finished, this, [&] {
+        const auto dialogs = window->findChildren<QProgressDialog *>();
+        tidyAtEnd = !file.isOpen() && std::none_of(dialogs.cbegin(), dialogs.cend(),
+                                                   [](QProgressDialog *d) { return d->isVisible(); });
+        if (dialogAtEnd)
+            *dialogAtEnd = dialogs.value(0);
+    });
+    http.download(url(QFileInfo(file.fileName()).fileName()), &file, window.get());
+    finished.wait(30000);
+    disconnect(probe);
+    // Let the reply and the dialog go, then make sure nothing else arrives.
+    if (!QTest::qWaitFor([&] { return window->findChildren<QProgressDialog *>().isEmpty(); }))
+        return -1;
+    return tidyAtEnd ? finished.count() : -2;
+}
+
+void TestHttp::transfer_data()
+{
+    QTest::addColumn<Reply>("reply");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<int>("dialogMaximum");
+
+    Reply image;
+    image.body = QByteArray(300000, 'x');
+    QTest::newRow("200 with length") << image << true << 300000;
+    Reply noLength = image;
+    noLength.mode = Reply::NoContentLength;
+    QTest::newRow("no Content-Length: maximum -1") << noLength << true << -1;
+    QTest::newRow("empty 200 leaves an empty file") << Reply() << true << 0;
+    QTest::newRow("404 with an error page") << makeReply(404, "<html>no</html>") << false << 0;
+    QTest::newRow("500") << makeReply(500, "<html>oops</html>") << false << 0;
+    Reply moved = makeReply(301, "<html>moved</html>");
+    moved.location = "/firmware/other.dfu";
+    QTest::newRow("301 is not followed and not kept") << moved << false << 0;
+    moved.status = 307;
+    QTest::newRow("307 is not followed and not kept") << moved << false << 0;
+    Reply cut = image;
+    cut.mode = Reply::CutShort;
+    cut.cutAfter = 5000;
+    QTest::newRow("body cut short") << cut << false << 0;
+    Reply reset = cut;
+    reset.mode = Reply::Reset;
+    QTest::newRow("reset mid-body") << reset << false << 0;
+    QTest::newRow("204 no content") << makeReply(204, "") << true << 0;
+}
+
+void TestHttp::transfer()
+{
+    QFETCH(Reply, reply);
+    QFETCH(bool, kept);
+    QFETCH(int, dialogMaximum);
+
+    const QString path = dir.filePath(QStringLiteral("SX2100b0.dfu"));
+    {
+        // A file of the same name from before is emptied when the download starts.
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(500000, 'o'));
+    }
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), reply);
+    QFile file(path);
+    int maximum = 0;
+    connect(&http, &Http::finished, this, [&] {
+        if (QProgressDialog *d = window->findChild<QProgressDialog *>())
+            maximum = d->maximum();
+    });
+    QCOMPARE(download(file), 1);
+    disconnect(&http, &Http::finished, this, nullptr);
+    QCOMPARE(QFile::exists(path), kept);
+    if (kept) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), reply.body);
+    }
+    if (kept && !reply.body.isEmpty())
+        QCOMPARE(maximum, dialogMaximum);
+    QCOMPARE(server->requests(), QStringList{"/firmware/SX2100b0.dfu"});
+}
+
+void TestHttp::closingTheDialogAborts()
+{
+    Reply slow;
+    slow.body = QByteArray(1024 * 1024, 's');
+    slow.mode = Reply::Trickle;
+    slow.trickleChunk = 256;
+    server->setReply(QStringLiteral("/firmware/SX330196.dfu"), slow);
+    // Close the dialog as the user would once the first bytes are in.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        QProgressDialog *dialog = window->findChild<QProgressDialog *>();
+        if (dialog && dialog->isVisible() && dialog->value() > 0) {
+            dialog->close();
+            closer.stop();
+        }
+    });
+    closer.start(5);
+    QFile file(dir.filePath(QStringLiteral("SX330196.dfu")));
+    QCOMPARE(download(file), 1);
+    QVERIFY(!closer.isActive());
+    QVERIFY(!file.exists());
+}
+
+void TestHttp::unwritableFileThrowsBeforeAnyRequest()
+{
+    const QString path = dir.filePath(QStringLiteral("SX0701a0.dfu"));
+    QVERIFY(QDir().mkpath(path));
+    QFile file(path);
+    QSignalSpy finished(&http, &Http::finished);
+    QString thrown;
+    try {
+        http.download(url(QStringLiteral("SX0701a0.dfu")), &file, window.get());
+    } catch (const QString &text) {
+        thrown = text;
+    }
+    QCOMPARE(thrown, QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!"));
+    QVERIFY(window->findChildren<QProgressDialog *>().isEmpty());
+    QCoreApplication::processEvents();
+    QVERIFY(server->requests().isEmpty());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QFileInfo(path).isDir());
+}
+
+void TestHttp::fullDisk()
+{
+    Reply image;
+    image.body = QByteArray(2 * 1024 * 1024, 'f');
+    server->setReply(QStringLiteral("/firmware/SX580170.dfu"), image);
+    struct rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 100 * 1000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    QFile file(dir.filePath(QStringLiteral("SX580170.dfu")));
+    const int finished = download(file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    QCOMPARE(finished, 1);
+    QVERIFY(!file.exists());
+}
+
+QTEST_MAIN(TestHttp)
+#include "tst_http.moc"

@@ -1,0 +1,145 @@
+// The three identification rules, applied to dump files.
+
+#include "dfu/dfuutilotp.h"
+
+#include <QtTest>
+
+using namespace Strobix;
+
+class TestIdentification : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rules_data();
+    void rules();
+    void missingDump();
+    void offsets_data();
+    void offsets();
+    void everyModelByte();
+
+private:
+    QString writeDump(const QByteArray &bytes);
+    QTemporaryDir dir;
+};
+
+QString TestIdentification::writeDump(const QByteArray &bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("strobix.otp"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write the dump");
+    return path;
+}
+
+static QByteArray bytes(std::initializer_list<int> values, int size)
+{
+    QByteArray result(size, '\0');
+    int i = 0;
+    for (int v : values)
+        result[i++] = char(v);
+    return result;
+}
+
+void TestIdentification::rules_data()
+{
+    QTest::addColumn<int>("area");
+    QTest::addColumn<QByteArray>("dump");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("first: X21 Canon") << 1 << bytes({0x21, 0x00, 0xb0}, 8) << "SX2100b0.dfu";
+    QTest::newRow("first: model 0x33 rejected") << 1 << bytes({0x33, 0x01, 0x90}, 8) << "";
+    QTest::newRow("first: third byte zero") << 1 << bytes({0x21, 0x00, 0x00}, 8) << "";
+    QTest::newRow("first: seven bytes") << 1 << bytes({0x21, 0x00, 0xb0}, 7) << "";
+    QTest::newRow("first: empty dump") << 1 << QByteArray() << "";
+    QTest::newRow("first: longer dump read in its first 8") << 1 << bytes({0x21, 0x00, 0xb6}, 300) << "SX2100b6.dfu";
+    QTest::newRow("first: erased flash") << 1 << QByteArray(8, '\xff') << "";
+    QTest::newRow("third: X33 Canon") << 3 << bytes({0x33, 0x01, 0x90}, 8) << "SX330190.dfu";
+    QTest::newRow("third: X7 leading zeros") << 3 << bytes({0x07, 0x01, 0xa0}, 8) << "SX0701a0.dfu";
+    QTest::newRow("third: model 0x21 rejected") << 3 << bytes({0x21, 0x00, 0xb0}, 8) << "";
+    QTest::newRow("third: third byte zero") << 3 << bytes({0x07, 0x01, 0x00}, 8) << "";
+    QTest::newRow("second: zeros skipped") << 2 << bytes({0x58, 0x01, 0x00, 0x00, 0x70}, 256) << "SX580170.dfu";
+    QTest::newRow("second: 255 bytes") << 2 << bytes({0x58, 0x01, 0x70}, 255) << "";
+    QTest::newRow("second: 300 bytes, non-zero only past 256")
+        << 2 << [] { QByteArray b = bytes({0x58, 0x01}, 300); b[280] = 0x71; return b; }() << "";
+    QTest::newRow("second: all zero after the model") << 2 << bytes({0x58, 0x01}, 256) << "";
+    QTest::newRow("second: last byte is the third")
+        << 2 << [] { QByteArray b = bytes({0x58, 0x01}, 256); b[255] = 0x74; return b; }() << "SX580174.dfu";
+    QTest::newRow("second: any model byte") << 2 << bytes({0x00, 0x00, 0x01}, 256) << "SX000001.dfu";
+    QTest::newRow("second: erased OTP") << 2 << QByteArray(256, '\xff') << "SXffffff.dfu";
+}
+
+void TestIdentification::rules()
+{
+    QFETCH(int, area);
+    QFETCH(QByteArray, dump);
+    QFETCH(QString, name);
+    const QString path = writeDump(dump);
+    const auto rule = area == 1 ? DfuUtilOtp::nameFromFirstArea
+                    : area == 2 ? DfuUtilOtp::nameFromSecondArea
+                                : DfuUtilOtp::nameFromThirdArea;
+    QCOMPARE(rule(path, 0), name);
+}
+
+void TestIdentification::missingDump()
+{
+    const QString path = dir.filePath(QStringLiteral("none.otp"));
+    QVERIFY(DfuUtilOtp::nameFromFirstArea(path, 0).isEmpty());
+    QVERIFY(DfuUtilOtp::nameFromSecondArea(path, 0).isEmpty());
+    QVERIFY(DfuUtilOtp::nameFromThirdArea(path, 0).isEmpty());
+    // A directory where the dump should be cannot be read either.
+    QVERIFY(DfuUtilOtp::nameFromFirstArea(dir.path(), 0).isEmpty());
+}
+
+void TestIdentification::offsets_data()
+{
+    QTest::addColumn<int>("area");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("first: record at 5 fits") << 1 << 5 << "SX2100b0.dfu";
+    QTest::newRow("first: record at 6 runs past the 8 bytes") << 1 << 6 << "";
+    QTest::newRow("first: negative") << 1 << -1 << "";
+    QTest::newRow("second: record at 253 fits") << 2 << 253 << "SX5801ff.dfu";
+    QTest::newRow("second: record at 254 runs past 256 bytes") << 2 << 254 << "";
+    QTest::newRow("second: huge offset") << 2 << 1000 << "";
+}
+
+void TestIdentification::offsets()
+{
+    QFETCH(int, area);
+    QFETCH(int, offset);
+    QFETCH(QString, name);
+    QByteArray dump(256, '\xff');
+    if (offset >= 0 && offset + 3 <= dump.size()) {
+        dump[offset] = char(area == 1 ? 0x21 : 0x58);
+        dump[offset + 1] = char(area == 1 ? 0x00 : 0x01);
+        dump[offset + 2] = char(area == 1 ? 0xb0 : 0xff);
+    }
+    const QString path = writeDump(dump);
+    const auto rule = area == 1 ? DfuUtilOtp::nameFromFirstArea : DfuUtilOtp::nameFromSecondArea;
+    QCOMPARE(rule(path, offset), name);
+}
+
+// Every byte value forms a 12-character lower-case name, never a path.
+void TestIdentification::everyModelByte()
+{
+    const QRegularExpression pattern(QStringLiteral("^SX[0-9a-f]{6}\\.dfu$"));
+    for (int model = 0; model < 256; ++model) {
+        const QString path = writeDump(bytes({model, 0x2f, 0x2e}, 256));
+        const QString first = DfuUtilOtp::nameFromFirstArea(path, 0);
+        const QString second = DfuUtilOtp::nameFromSecondArea(path, 0);
+        const QString third = DfuUtilOtp::nameFromThirdArea(path, 0);
+        QCOMPARE(first.isEmpty(), model != 0x21);
+        QCOMPARE(third.isEmpty(), model != 0x07 && model != 0x33);
+        QVERIFY(pattern.match(second).hasMatch());
+        QCOMPARE(second, QStringLiteral("SX%1%2.dfu").arg(model, 2, 16, QLatin1Char('0')).arg("2f2e"));
+        if (!first.isEmpty())
+            QVERIFY(pattern.match(first).hasMatch());
+        if (!third.isEmpty())
+            QVERIFY(pattern.match(third).hasMatch());
+    }
+}
+
+QTEST_APPLESS_MAIN(TestIdentification)
+#include "tst_identification.moc"

@@ -1,0 +1,127 @@
+// Start-up: the data folder, and the guard that ends the program when the
+// image file cannot be written.
+
+#include "app/application.h"
+#include "app/globals.h"
+#include "app/startup.h"
+#include "fakedfucontrol.h"
+#include "modalwatcher.h"
+#include "testhttpserver.h"
+
+#include <QtTest>
+#include <QPushButton>
+
+using namespace Strobix;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void dataFolder_data();
+    void dataFolder();
+    void unwritableImageEndsTheProgram();
+    void normalEndReturnsZero();
+
+private:
+    std::unique_ptr<QTemporaryDir> home;
+};
+
+void TestStartup::init()
+{
+    home.reset(new QTemporaryDir);
+    QVERIFY(home->isValid());
+    qputenv("XDG_DATA_HOME", home->path().toUtf8());
+    setApplicationIdentity();
+}
+
+void TestStartup::dataFolder_data()
+{
+    QTest::addColumn<QString>("present");
+    QTest::newRow("first start: nothing there") << "";
+    QTest::newRow("data location there, kelvio not") << "Orvane kelvio GmbH/strobix Firmware Updater";
+    QTest::newRow("later start: both there") << "Orvane kelvio GmbH/strobix Firmware Updater/kelvio";
+}
+
+void TestStartup::dataFolder()
+{
+    QFETCH(QString, present);
+    const QString location = home->path() + QStringLiteral("/Orvane kelvio GmbH/strobix Firmware Updater");
+    if (!present.isEmpty()) {
+        QVERIFY(QDir(home->path()).mkpath(present));
+        QFile earlier(home->path() + QLatin1Char('/') + present + QStringLiteral("/earlier.txt"));
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+    }
+    prepareDataFolder();
+    QCOMPARE(Strobix::dataFolder, location + QStringLiteral("/kelvio/"));
+    QVERIFY(QFileInfo(Strobix::dataFolder).isDir());
+    // Files from earlier runs stay.
+    if (!present.isEmpty())
+        QVERIFY(QFile::exists(home->path() + QLatin1Char('/') + present + QStringLiteral("/earlier.txt")));
+}
+
+static QPushButton *findStartButton()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->inherits("Strobix::UpdateWidget") && w->isVisible())
+            return w->findChildren<QPushButton *>(QString(), Qt::FindDirectChildrenOnly).value(0);
+    }
+    return nullptr;
+}
+
+void TestStartup::unwritableImageEndsTheProgram()
+{
+    prepareDataFolder();
+    FakeDfuControl fake(QStringLiteral(FAKEDFU_PATH));
+    QVERIFY(fake.isValid());
+    const QString previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(fake.workDir()));
+    fake.setScript(1, FakeDfuControl::upload(QByteArray::fromHex("2100b0ffffffffff")));
+    TestHttpServer server;
+    QVERIFY(server.listen(STROBIX_TEST_PORT));
+    // A directory where the image must go: it cannot be opened for writing, not even by root.
+    QVERIFY(QDir().mkpath(Strobix::dataFolder + QStringLiteral("SX2100b0.dfu")));
+
+    ModalWatcher watcher;
+    bool mainWindowGoneWhenBoxShown = false;
+    connect(&watcher, &ModalWatcher::boxSeen, [&] { mainWindowGoneWhenBoxShown = !findStartButton(); });
+    QTimer::singleShot(0, [] {
+        if (QPushButton *start = findStartButton())
+            start->click();
+    });
+    const int result = runMainWindow(*static_cast<Application *>(qApp));
+    QDir::setCurrent(previousDir);
+
+    QCOMPARE(result, -1);
+    QCOMPARE(watcher.boxes.size(), 1);
+    QCOMPARE(watcher.boxes.at(0).title, QStringLiteral("strobix Firmware Updater"));
+    QCOMPARE(watcher.boxes.at(0).text,
+             QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!"));
+    QCOMPARE(watcher.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY(mainWindowGoneWhenBoxShown);
+    // No request was sent, no download dialog was shown.
+    QVERIFY(server.requests().isEmpty());
+}
+
+void TestStartup::normalEndReturnsZero()
+{
+    prepareDataFolder();
+    QTimer::singleShot(0, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            w->close();
+    });
+    QCOMPARE(runMainWindow(*static_cast<Application *>(qApp)), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    Q_INIT_RESOURCE(images);
+    Application app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestStartup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"

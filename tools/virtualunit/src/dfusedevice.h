@@ -1,0 +1,56 @@
+#pragma once
+// The bootloader's DFU interface: the DFU 1.1 state machine with the DfuSe commands,
+// on top of the unit's memory.
+
+#include "dfu.h"
+#include "fault.h"
+#include "unitmemory.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace vu {
+
+class DfuseDevice {
+public:
+    DfuseDevice(UnitMemory &memory, Fault fault);
+
+    enum class Presence { Answering, Silent, Gone };
+    // Whether the next request gets through at all.
+    Presence presence() const;
+
+    void setAltSetting(int alt) { alt_ = alt; }
+    // A class request to the DFU interface. Returns the bytes transferred, or a
+    // negative libusb error code (a stall is LIBUSB_ERROR_PIPE).
+    int request(uint8_t request, uint16_t value, uint8_t *data, uint16_t length);
+
+    DfuState state() const { return state_; }
+
+private:
+    int download(uint16_t block, const uint8_t *data, uint16_t length);
+    int upload(uint16_t block, uint8_t *data, uint16_t length);
+    int getStatus(uint8_t *data, uint16_t length);
+    int abort();
+    int clearStatus();
+    int stall();
+    bool validCommand(const uint8_t *data, uint16_t length) const;
+    uint32_t execute();
+    DfuStatus executeCommand();
+    DfuStatus executeData();
+
+    UnitMemory &memory_;
+    const Fault fault_;
+    int alt_ = 0;
+    DfuState state_ = dfuIDLE;
+    DfuStatus status_ = OK;
+    uint32_t pointer_;
+    std::vector<uint8_t> pending_;
+    uint16_t pendingBlock_ = 0;
+    DfuStatus pendingResult_ = OK;
+    unsigned dataBlocks_ = 0;
+    bool installing_ = false; // an erase was asked for
+    bool failNextStatus_ = false;
+    bool gone_ = false;       // left DFU mode
+};
+
+} // namespace vu

@@ -1,0 +1,25 @@
+#pragma once
+// Misbehaviour a test can ask of the unit for one run of the host tool.
+
+#include <string>
+
+namespace vu {
+
+struct Fault {
+    enum Kind {
+        None,
+        Absent,             // no unit on the bus
+        ProgramFail,        // data block n fails to program (errPROG), half of it written
+        StatusFailAfterLast,// everything written, then the closing status request stalls
+        StopAnswering,      // during an installation, silent after n data blocks: requests time out
+        Unplug              // during an installation, gone after n data blocks
+    };
+    Kind kind = None;
+    unsigned n = 0;
+
+    // "none", "absent", "program-fail:N", "status-fail-after-last",
+    // "stop-answering[:N]", "unplug[:N]". Throws std::invalid_argument.
+    static Fault parse(const std::string &text);
+};
+
+} // namespace vu

@@ -1,0 +1,39 @@
+#pragma once
+// What the unit tells about itself on the bus: device and configuration
+// descriptors, the DFU functional descriptor and the string descriptors.
+
+#include "dfu.h"
+#include "profiles.h"
+
+#include <libusb.h>
+#include <string>
+#include <vector>
+
+namespace vu {
+
+class UsbDescriptors {
+public:
+    explicit UsbDescriptors(const Profile &profile);
+    UsbDescriptors(const UsbDescriptors &) = delete;
+    UsbDescriptors &operator=(const UsbDescriptors &) = delete;
+
+    const libusb_device_descriptor &device() const { return device_; }
+    const libusb_config_descriptor &config() const { return config_; }
+
+    // A standard GET_DESCRIPTOR request; returns the bytes sent or LIBUSB_ERROR_PIPE.
+    int get(uint16_t value, uint8_t *data, uint16_t length) const;
+
+private:
+    std::vector<uint8_t> serializedDevice() const;
+    std::vector<uint8_t> serializedConfig() const;
+    std::vector<uint8_t> stringDescriptor(uint8_t index) const;
+
+    std::vector<std::string> strings_; // index 1 upwards
+    std::vector<uint8_t> functional_;
+    std::vector<libusb_interface_descriptor> alts_;
+    libusb_interface interface_{};
+    libusb_device_descriptor device_{};
+    libusb_config_descriptor config_{};
+};
+
+} // namespace vu

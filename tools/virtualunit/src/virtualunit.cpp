@@ -1,0 +1,74 @@
+#include "virtualunit.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace vu {
+
+namespace {
+
+std::string env(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+} // namespace
+
+UnitSettings UnitSettings::fromEnvironment()
+{
+    UnitSettings s;
+    s.model = env("STROBIX_VU_MODEL");
+    s.statePath = env("STROBIX_VU_STATE");
+    const std::string fault = env("STROBIX_VU_FAULT");
+    if (!fault.empty())
+        s.fault = Fault::parse(fault);
+    const std::string cap = env("STROBIX_VU_TIMEOUT_MS");
+    if (!cap.empty()) {
+        char *end = nullptr;
+        s.timeoutCapMs = static_cast<int>(std::strtol(cap.c_str(), &end, 10));
+        if (*end != '\0' || s.timeoutCapMs < 0)
+            throw std::invalid_argument("bad STROBIX_VU_TIMEOUT_MS '" + cap + "'");
+    }
+    return s;
+}
+
+VirtualUnit::VirtualUnit(const UnitSettings &settings)
+    : settings_(settings),
+      state_(StateFile::open(settings.statePath, settings.model)),
+      descriptors_(std::make_unique<UsbDescriptors>(state_->profile())),
+      device_(std::make_unique<DfuseDevice>(state_->memory(), settings.fault))
+{
+}
+
+int VirtualUnit::timeOut(unsigned timeoutMs) const
+{
+    // libusb's 0 means "wait for ever"; a test still wants its run to end.
+    unsigned ms = timeoutMs ? timeoutMs : 5000;
+    if (settings_.timeoutCapMs >= 0 && ms > unsigned(settings_.timeoutCapMs))
+        ms = unsigned(settings_.timeoutCapMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return LIBUSB_ERROR_TIMEOUT;
+}
+
+int VirtualUnit::controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                 uint8_t *data, uint16_t length, unsigned timeoutMs)
+{
+    switch (device_->presence()) {
+    case DfuseDevice::Presence::Gone: return LIBUSB_ERROR_NO_DEVICE;
+    case DfuseDevice::Presence::Silent: return timeOut(timeoutMs);
+    case DfuseDevice::Presence::Answering: break;
+    }
+    const bool in = requestType & LIBUSB_ENDPOINT_IN;
+    const int type = requestType & (0x03 << 5);
+    const int recipient = requestType & 0x1f;
+    if (type == LIBUSB_REQUEST_TYPE_STANDARD && request == LIBUSB_REQUEST_GET_DESCRIPTOR && in)
+        return descriptors_->get(value, data, length);
+    if (type == LIBUSB_REQUEST_TYPE_CLASS && recipient == LIBUSB_RECIPIENT_INTERFACE && index == 0)
+        return device_->request(request, value, data, length);
+    return LIBUSB_ERROR_PIPE;
+}
+
+} // namespace vu

@@ -1,0 +1,45 @@
+#pragma once
+// One powered-up unit on the bus, as the host sees it through libusb.
+
+#include "dfusedevice.h"
+#include "fault.h"
+#include "statefile.h"
+#include "usbdescriptors.h"
+
+#include <memory>
+#include <string>
+
+namespace vu {
+
+struct UnitSettings {
+    std::string model;        // STROBIX_VU_MODEL; empty: as the state file says
+    std::string statePath;    // STROBIX_VU_STATE; empty: memory lives for one run only
+    Fault fault;              // STROBIX_VU_FAULT
+    int timeoutCapMs = -1;    // STROBIX_VU_TIMEOUT_MS; shortens a silent unit's timeouts
+
+    // Reads the environment. Throws std::invalid_argument on a bad value.
+    static UnitSettings fromEnvironment();
+};
+
+class VirtualUnit {
+public:
+    explicit VirtualUnit(const UnitSettings &settings);
+
+    bool present() const { return settings_.fault.kind != Fault::Absent; }
+    const UsbDescriptors &descriptors() const { return *descriptors_; }
+    void setAltSetting(int alt) { device_->setAltSetting(alt); }
+    bool hasAltSetting(int alt) const { return state_->memory().hasAlt(alt); }
+
+    int controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                        uint8_t *data, uint16_t length, unsigned timeoutMs);
+
+private:
+    int timeOut(unsigned timeoutMs) const;
+
+    UnitSettings settings_;
+    std::unique_ptr<StateFile> state_;
+    std::unique_ptr<UsbDescriptors> descriptors_;
+    std::unique_ptr<DfuseDevice> device_;
+};
+
+} // namespace vu

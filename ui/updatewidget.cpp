@@ -1,0 +1,87 @@
+#include "ui/updatewidget.h"
+
+#include "app/globals.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPixmap>
+#include <QPushButton>
+#include <QUrl>
+
+namespace Strobix {
+
+UpdateWidget::UpdateWidget(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                          | Qt::WindowCloseButtonHint)
+    , helpDialog(nullptr)
+{
+    setWindowIcon(QIcon(QPixmap(QStringLiteral(":strobix.iconset/icon_128x128.png"))));
+    setWindowTitle(QCoreApplication::applicationName());
+    // The window is exactly its background picture.
+    setMinimumSize(480, 480);
+    setMaximumSize(480, 480);
+
+    QPalette palette;
+    palette.setBrush(QPalette::All, QPalette::Window,
+                     QBrush(QPixmap(QStringLiteral(":images/background_2.jpg"))));
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    // Start sits at x -2 so that the row lines up with the picture's light field.
+    startButton = addPictureButton(QStringLiteral(":images/Start.xpm"), QPoint(-2, 336));
+    helpButton = addPictureButton(QStringLiteral(":images/Help.xpm"), QPoint(159, 336));
+    homepageButton = addPictureButton(QStringLiteral(":images/Germany.xpm"), QPoint(320, 336));
+    startButton->setAccessibleName(QStringLiteral("Start Update"));
+    helpButton->setAccessibleName(QStringLiteral("Hilfe / Help"));
+    homepageButton->setAccessibleName(QStringLiteral("Homepage"));
+
+    connect(&updater, SIGNAL(finished(bool)), this, SLOT(updateFinished(bool)));
+    connect(startButton, SIGNAL(clicked()), this, SLOT(updateFirmware()));
+    connect(helpButton, SIGNAL(clicked()), this, SLOT(showHelp()));
+    connect(homepageButton, SIGNAL(clicked()), this, SLOT(showHomepage()));
+}
+
+QPushButton *UpdateWidget::addPictureButton(const QString &picture, const QPoint &topLeft)
+{
+    auto *button = new QPushButton(this);
+    button->setIcon(QIcon(QPixmap(picture)));
+    // The captions are part of the pictures, so they show at their own size.
+    button->setIconSize(QSize(152, 106));
+    button->move(topLeft);
+    button->show();
+    return button;
+}
+
+void UpdateWidget::updateFirmware()
+{
+    startButton->setDisabled(true);
+    updater.startUpdate(this);
+}
+
+void UpdateWidget::updateFinished(bool ok)
+{
+    startButton->setDisabled(false);
+    if (ok) {
+        QMessageBox::information(this, QCoreApplication::applicationName(),
+                                 QStringLiteral("Firmware Update ok"),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+    } else {
+        QMessageBox::critical(this, QCoreApplication::applicationName(), updater.errorText,
+                              QMessageBox::Ok, QMessageBox::NoButton);
+    }
+}
+
+void UpdateWidget::showHelp()
+{
+    helpDialog.show();
+}
+
+void UpdateWidget::showHomepage()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(homepageUrl), QUrl::TolerantMode));
+}
+
+} // namespace Strobix

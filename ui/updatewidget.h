@@ -1,0 +1,39 @@
+#ifndef STROBIX_UPDATEWIDGET_H
+#define STROBIX_UPDATEWIDGET_H
+
+#include "ui/helpdialog.h"
+#include "update/firmwareupdater.h"
+
+#include <QWidget>
+
+class QPushButton;
+
+namespace Strobix {
+
+// The one main window: a fixed picture with the Start, Help and Homepage buttons.
+class UpdateWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit UpdateWidget(QWidget *parent);
+
+private slots:
+    void updateFinished(bool ok);
+    void updateFirmware();
+    void showHelp();
+    void showHomepage();
+
+private:
+    QPushButton *addPictureButton(const QString &picture, const QPoint &topLeft);
+
+    FirmwareUpdater updater;
+    HelpDialog helpDialog;
+    QPushButton *startButton = nullptr;
+    QPushButton *helpButton = nullptr;
+    QPushButton *homepageButton = nullptr;
+};
+
+} // namespace Strobix
+
+#endif

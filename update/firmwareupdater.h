@@ -1,0 +1,64 @@
+#ifndef STROBIX_FIRMWAREUPDATER_H
+#define STROBIX_FIRMWAREUPDATER_H
+
+#include "net/http.h"
+
+#include <QObject>
+
+class QFile;
+class QProgressDialog;
+class QWidget;
+
+namespace Strobix {
+
+class DfuUtil;
+
+// Runs one update: identification, download, installation. Each step hands
+// over to the next by a signal, so no call blocks; the outcome is finished().
+class FirmwareUpdater : public QObject
+{
+    Q_OBJECT
+
+public:
+    FirmwareUpdater();
+    ~FirmwareUpdater() override;
+
+    // Begins a run; dialogs of the run are shown over parent.
+    void startUpdate(QWidget *parent);
+
+    // The percentage in one piece of tool output, or -1 if it holds none.
+    static int progressIn(const QString &text);
+
+signals:
+    void finished(bool ok);
+    void fortschritt(int percent);
+
+private slots:
+    void otpFinished(QString name);
+    void httpFinished();
+    void installFinished(bool ok);
+    void log(const QString &text);
+
+private:
+    void runInThread(DfuUtil *worker, const char *resultSignal, const char *resultSlot);
+    void reportFailure(const QString &text);
+    void releaseImageFile();
+    void showInstallDialog();
+    void closeInstallDialog();
+
+    QWidget *parentWidget = nullptr;
+    QFile *imageFile = nullptr;
+    QProgressDialog *installDialog = nullptr;
+
+public:
+    // Failure text of the last run; null while a run goes on and after success.
+    QString errorText;
+
+private:
+    QString installLabel;
+    Http downloader;
+};
+
+} // namespace Strobix
+
+#endif

@@ -1,0 +1,67 @@
+// The install-progress members of FirmwareUpdater: the install dialog, the
+// progress parser and the final verdict.
+
+#include "update/firmwareupdater.h"
+
+#include "update/firmwarecatalogue.h"
+
+#include <QFile>
+#include <QProgressDialog>
+
+namespace Strobix {
+
+void FirmwareUpdater::showInstallDialog()
+{
+    closeInstallDialog();
+    installLabel = installTextFor(imageFile->fileName());
+    installDialog = new QProgressDialog(installLabel, QString(), 0, 100, parentWidget);
+    installDialog->setWindowModality(Qt::WindowModal);
+    // installFinished() reads the value: reaching 100 must neither hide nor reset it.
+    installDialog->setAutoClose(false);
+    installDialog->setAutoReset(false);
+    installDialog->setValue(0);
+    installDialog->show();
+    // canceled() stays unconnected on purpose: a write into the unit cannot be stopped safely.
+    connect(this, SIGNAL(fortschritt(int)), installDialog, SLOT(setValue(int)));
+}
+
+void FirmwareUpdater::closeInstallDialog()
+{
+    if (!installDialog)
+        return;
+    installDialog->hide();
+    installDialog->deleteLater();
+    installDialog = nullptr;
+}
+
+int FirmwareUpdater::progressIn(const QString &text)
+{
+    const int p = text.lastIndexOf(QLatin1Char('%'));
+    // The tool prints "%3d%%" after a label, so a figure needs at least four characters before it.
+    if (p <= 3)
+        return -1;
+    bool ok = false;
+    const int value = text.mid(p - 3, 3).toInt(&ok, 10);
+    return ok && value >= 0 && value <= 100 ? value : -1;
+}
+
+void FirmwareUpdater::log(const QString &text)
+{
+    const int value = progressIn(text);
+    if (value >= 0)
+        emit fortschritt(value);
+}
+
+void FirmwareUpdater::installFinished(bool ok)
+{
+    const int value = installDialog ? installDialog->value() : -1;
+    closeInstallDialog();
+    if (ok && value == 100) {
+        emit finished(true);
+        return;
+    }
+    errorText = QStringLiteral("Firmware upgrade NOT ok!");
+    emit finished(false);
+}
+
+} // namespace Strobix
