@@ -20,4 +20,11 @@ bool Application::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
+QString Application::takeFailureText()
+{
+    QString text = failure;
+    failure = QString();
+    return text;
+}
+
 } // namespace Strobix

@@ -17,8 +17,8 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override;
 
-    // The first failure text that reached notify(), or a null string.
-    QString failureText() const { return failure; }
+    // The first failure text that reached notify() since the last call, or a null string.
+    QString takeFailureText();
 
 private:
     QString failure;

@@ -47,7 +47,7 @@ int runMainWindow(Application &app)
     }
     // The window is gone by now, as the user must not go on working in it.
     if (failure.isNull())
-        failure = app.failureText();
+        failure = app.takeFailureText();
     if (!failure.isNull()) {
         showFailure(failure);
         result = -1;

@@ -22,6 +22,7 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
     cleanup();
     this->file = file;
     writeFailed = false;
+    bytesWritten = 0;
     if (!file->open(QIODevice::WriteOnly))
         throw QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!");
 
@@ -45,6 +46,7 @@ void Http::httpReadyRead()
     if (!reply || writeFailed)
         return;
     const QByteArray data = reply->readAll();
+    bytesWritten += data.size();
     if (file->write(data) != data.size() || file->error() != QFileDevice::NoError) {
         writeFailed = true;
         reply->abort();
@@ -74,7 +76,14 @@ bool Http::transferSucceeded() const
     // Qt does not follow redirects here and reports them without an error:
     // a redirect page or any other non-2xx answer is not an image.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return status >= 200 && status <= 299;
+    if (status < 200 || status > 299)
+        return false;
+    // Qt may report a connection closed before the announced length as a
+    // success. A compressed body has another length once Qt has unpacked it.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && reply->rawHeader("Content-Encoding").isEmpty())
+        return length.toLongLong() == bytesWritten;
+    return true;
 }
 
 void Http::httpFinished()

@@ -45,6 +45,7 @@ private:
     QProgressDialog *progressDialog = nullptr;
     // Set when the file could not take the bytes (a full disk): the transfer is aborted.
     bool writeFailed = false;
+    qint64 bytesWritten = 0;
 };
 
 } // namespace Strobix

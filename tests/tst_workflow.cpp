@@ -247,7 +247,7 @@ void TestWorkflow::update_data()
         << QList<QByteArray>{x21, installOutput(99)} << "SX2100b0.dfu" << image << notOkText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("no progress at all")
-        << QList<QByteArray>{x21, Fake::out("Opening DFU capable USB device...\n")} << "SX2100b0.dfu"
+        << QList<QByteArray>{x21, Fake::out("dfu-util 0.11\nOpening DFU capable USB device...\n")} << "SX2100b0.dfu"
         << image << notOkText << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("installer crashes after 100")
         << QList<QByteArray>{x21, installOutput(100) + Fake::crash()} << "SX2100b0.dfu" << image << notOkText

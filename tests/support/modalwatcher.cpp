@@ -95,6 +95,8 @@ void ModalWatcher::handleProgress(QProgressDialog *dialog)
     }
     if (closeProgressDialogOnce && progressDialogsClosed == 0) {
         ++progressDialogsClosed;
-        dialog->close();
+        // Queued: closing may open a message box whose nested event loop must
+        // not run inside this poll, as the timer would then never fire again.
+        QMetaObject::invokeMethod(dialog, "close", Qt::QueuedConnection);
     }
 }

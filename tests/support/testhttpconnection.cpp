@@ -82,7 +82,8 @@ void TestHttpConnection::answer(const QString &target, bool headOnly)
         resetWhenFlushed();
         return;
     case TestHttpServer::Reply::Trickle:
-        m_socket->write(head(reply, true));
+    case TestHttpServer::Reply::TrickleWithoutLength:
+        m_socket->write(head(reply, reply.mode == TestHttpServer::Reply::Trickle));
         m_pending = body;
         m_timer = new QTimer(this);
         m_timer->setInterval(qMax(0, reply.trickleIntervalMs));

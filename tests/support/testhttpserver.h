@@ -24,6 +24,7 @@ public:
             CutShort,       // full Content-Length, cutAfter bytes, close (FIN)
             Reset,          // headers, cutAfter bytes, then RST
             Trickle,        // trickleChunk bytes every trickleIntervalMs
+            TrickleWithoutLength, // the same without Content-Length; close ends it
             NeverAnswer     // read the request, stay silent and connected
         } mode = Normal;
         QByteArray location; // sent as Location when not empty
