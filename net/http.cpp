@@ -1,5 +1,7 @@
 #include "net/http.h"
 
+#include "ui/progressdialogs.h"
+
 #include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -36,7 +38,7 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
                                          QString(), 0, 100, parent);
     progressDialog->setWindowModality(Qt::WindowModal);
     progressDialog->setValue(0);
-    progressDialog->show();
+    showProgressDialogNow(progressDialog);
     connect(progressDialog, SIGNAL(canceled()), this, SLOT(canceled()));
 }
 

@@ -28,16 +28,22 @@ const char noDeviceText[] = "Kein kompatibles Gerät gefunden / No compatible de
 const char downloadText[] = "Kann Imagedatei nicht herunterladen / Cannot download image file";
 const char notOkText[] = "Firmware upgrade NOT ok!";
 
-// Records the label of every progress dialog when it is shown, however briefly.
+// Records the label of every progress dialog when it is shown, however briefly,
+// and whether a hidden one still has a timer running that would show it again.
 class DialogRecorder : public QObject
 {
 public:
     QStringList labels;
+    int armedWhenHidden = 0;
     bool eventFilter(QObject *object, QEvent *event) override
     {
-        if (event->type() == QEvent::Show) {
-            if (auto *dialog = qobject_cast<QProgressDialog *>(object))
-                labels << dialog->labelText();
+        auto *dialog = qobject_cast<QProgressDialog *>(object);
+        if (dialog && event->type() == QEvent::Show)
+            labels << dialog->labelText();
+        if (dialog && event->type() == QEvent::Hide) {
+            const auto timers = dialog->findChildren<QTimer *>();
+            armedWhenHidden += int(std::count_if(timers.cbegin(), timers.cend(),
+                                                 [](QTimer *t) { return t->isActive(); }));
         }
         return false;
     }
@@ -45,7 +51,10 @@ public:
 
 QByteArray installOutput(int lastPercent)
 {
-    QByteArray script = Fake::out("dfu-util 0.11\n\nOpening DFU capable USB device...\n");
+    // As the real tool: an erase bar to 100 %, then the download bar from 0 %.
+    QByteArray script = Fake::out("dfu-util 0.11\n\nOpening DFU capable USB device...\n")
+                        + Fake::out("\rErase   \t[                         ]   0%            0 bytes")
+                        + Fake::out("\rErase   \t[=========================] 100%        51200 bytes\n");
     for (int p = 0; p <= lastPercent; p += 25) {
         script += Fake::out(QStringLiteral("\rDownload\t[%1] %2%        %3 bytes")
                                 .arg(QString(p / 4, QLatin1Char('=')), -25)
@@ -111,6 +120,7 @@ void TestWorkflow::init()
     QVERIFY(server->listen(STROBIX_TEST_PORT));
     watcher.reset(new ModalWatcher);
     dialogs.labels.clear();
+    dialogs.armedWhenHidden = 0;
     for (const QString &name : QDir(dataFolder).entryList(QDir::Files))
         QFile::remove(dataFolder + name);
 }
@@ -281,6 +291,7 @@ void TestWorkflow::update()
     QCOMPARE(outcome.text, text);
     QCOMPARE(outcome.icon, text == QLatin1String(okText) ? QMessageBox::Information : QMessageBox::Critical);
     QCOMPARE(dialogs.labels, dialogLabels);
+    QCOMPARE(dialogs.armedWhenHidden, 0);
 
     QList<QStringList> calls;
     for (int n = 1; n <= identificationRuns; ++n)

@@ -5,6 +5,8 @@
 
 #include "update/firmwarecatalogue.h"
 
+#include "ui/progressdialogs.h"
+
 #include <QFile>
 #include <QProgressDialog>
 
@@ -20,7 +22,7 @@ void FirmwareUpdater::showInstallDialog()
     installDialog->setAutoClose(false);
     installDialog->setAutoReset(false);
     installDialog->setValue(0);
-    installDialog->show();
+    showProgressDialogNow(installDialog);
     // canceled() stays unconnected on purpose: a write into the unit cannot be stopped safely.
     connect(this, SIGNAL(fortschritt(int)), installDialog, SLOT(setValue(int)));
 }

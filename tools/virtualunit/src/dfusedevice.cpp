@@ -1,5 +1,7 @@
 #include "dfusedevice.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <libusb.h>
 
@@ -13,6 +15,18 @@ constexpr uint32_t kPollCommand = 1;
 constexpr uint32_t kPollErasePage = 2;
 constexpr uint32_t kPollMassErase = 20;
 constexpr uint32_t kPollProgram = 1;
+
+// STROBIX_VU_PROGRAM_MS slows programming down to the pace of a real unit, so that
+// a person (or a screenshot) can watch the progress; the tool sleeps this long per block.
+uint32_t programPoll()
+{
+    static const uint32_t poll = [] {
+        const char *value = std::getenv("STROBIX_VU_PROGRAM_MS");
+        const long ms = value ? std::strtol(value, nullptr, 10) : 0;
+        return ms > 0 && ms < 10000 ? uint32_t(ms) : kPollProgram;
+    }();
+    return poll;
+}
 
 uint32_t le32(const uint8_t *p)
 {
@@ -190,7 +204,7 @@ uint32_t DfuseDevice::execute()
         return pending_.size() == 1 ? kPollMassErase : kPollErasePage;
     }
     pendingResult_ = executeData();
-    return kPollProgram;
+    return programPoll();
 }
 
 DfuStatus DfuseDevice::executeCommand()

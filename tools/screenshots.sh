@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Takes screenshots of every stage of an update from the real program under
+# Xvfb, pressing its buttons with xdotool: main window, help, download, install,
+# the success box and a failure box.
+#
+#   screenshots.sh UPDATER OUTDIR FIRMWARE_DIR PORT
+#
+# Run it in the updater's working directory (dfu-util/dfu-util.exe beside it) with
+# the virtual unit's variables set, as run.sh does. It serves FIRMWARE_DIR itself,
+# slowly, so that the download can be seen.
+set -euo pipefail
+[ -z "${STROBIX_TRACE:-}" ] || set -x
+
+updater=$1
+out=$2
+firmware=$3
+port=$4
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$out"
+
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and tells us which.
+exec {fd}<> <(:)
+Xvfb -displayfd "$fd" -screen 0 1024x768x24 -br -nolisten tcp 2>/dev/null &
+pids+=($!)
+read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$display
+export QT_QPA_PLATFORM=xcb
+
+"$here/slow-firmware-server.py" "$firmware" "$port" 24576 &
+server=$!
+pids+=($server)
+for _ in $(seq 100); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+    sleep 0.1
+done
+
+"$updater" &
+app=$!
+pids+=($app)
+
+known=""
+# Waits (at most 30 s) for a window of the updater that was not there before
+# and puts it in $window.
+new_window() {
+    local w
+    for _ in $(seq 300); do
+        for w in $(xdotool search --onlyvisible --pid "$app" 2>/dev/null || true); do
+            case " $known " in *" $w "*) ;; *) known="$known $w"; window=$w; return 0 ;; esac
+        done
+        sleep 0.1
+    done
+    echo "no new window" >&2
+    return 1
+}
+gone() {
+    for _ in $(seq 300); do
+        xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -qx "$1" || return 0
+        sleep 0.1
+    done
+    return 1
+}
+shot() {
+    sleep 0.5 # let the window finish drawing
+    import -window root "$out/$1.png.tmp.png"
+    convert "$out/$1.png.tmp.png" -trim +repage "$out/$1.png"
+    rm -f "$out/$1.png.tmp.png"
+    echo "  $out/$1.png"
+}
+click() { xdotool mousemove --window "$main" "$1" "$2" click 1; }
+# A new window that stays: a dialog that only flashes up is passed over.
+lasting_window() {
+    while new_window; do
+        sleep 1
+        xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -qx "$window" && return 0
+    done
+    return 1
+}
+# Confirms a message box with Return. Without a window manager the keyboard
+# goes to the window under the pointer.
+confirm() {
+    xdotool mousemove --window "$1" 20 20 key Return
+}
+
+new_window; main=$window
+shot main-window
+
+click 237 393
+new_window; help=$window
+shot help-dialog
+eval "$(xdotool getwindowgeometry --shell "$help")"
+xdotool mousemove --window "$help" 60 $((HEIGHT - 22)) click 1
+gone "$help"
+
+click 74 393
+new_window; download=$window
+sleep 1
+shot download-progress
+new_window; install=$window
+sleep 2
+shot install-progress
+new_window; box=$window
+shot success-box
+confirm "$box"
+gone "$box"
+
+# Without the server the next run cannot fetch its image.
+kill "$server"
+wait "$server" 2>/dev/null || true
+click 74 393
+lasting_window; box=$window
+shot failure-box
+confirm "$box"
+gone "$box"
