@@ -81,7 +81,7 @@ cd "$run/work"
 if [ -n "${DISPLAY:-}" ]; then
     "$build/strobix-updater"
 else
-    export STROBIX_VU_PROGRAM_MS=${STROBIX_VU_PROGRAM_MS:-60}
+    export STROBIX_VU_PROGRAM_MS=${STROBIX_VU_PROGRAM_MS:-250}
     "$top/tools/screenshots.sh" "$build/strobix-updater" "$run/screenshots" "$run/firmware" "$port"
     echo "No display: ran a scripted session under Xvfb; screenshots are in $run/screenshots/"
 fi

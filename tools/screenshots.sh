@@ -9,7 +9,7 @@
 # the virtual unit's variables set, as run.sh does. It serves FIRMWARE_DIR itself,
 # slowly, so that the download can be seen.
 set -euo pipefail
-[ -z "${STROBIX_TRACE:-}" ] || set -x
+
 
 updater=$1
 out=$2
@@ -33,7 +33,7 @@ read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$display
 export QT_QPA_PLATFORM=xcb
 
-"$here/slow-firmware-server.py" "$firmware" "$port" 24576 &
+"$here/slow-firmware-server.py" "$firmware" "$port" 6144 &
 server=$!
 pids+=($server)
 for _ in $(seq 100); do
@@ -103,7 +103,7 @@ new_window; download=$window
 sleep 1
 shot download-progress
 new_window; install=$window
-sleep 2
+sleep 1
 shot install-progress
 new_window; box=$window
 shot success-box
