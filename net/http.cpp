@@ -19,6 +19,19 @@ Http::~Http()
     cleanup();
 }
 
+void Http::abandon()
+{
+    if (!reply)
+        return;
+    reply->disconnect(this);
+    reply->abort();
+    file->close();
+    file->remove();
+    if (progressDialog)
+        progressDialog->hide();
+    cleanup();
+}
+
 void Http::download(const QString &url, QFile *file, QWidget *parent)
 {
     cleanup();

@@ -26,6 +26,10 @@ public:
     // QString when the file cannot be opened for writing.
     void download(const QString &url, QFile *file, QWidget *parent);
 
+    // Ends a running download without finished(), for an owner that goes away:
+    // a partial file must not stay behind looking like an image.
+    void abandon();
+
 signals:
     void finished();
 

@@ -80,6 +80,8 @@ private slots:
     void twoRunsInARow();
     void closingTheDownloadDialogCancels();
     void fullDiskDuringDownload();
+    void closingTheWindow_data();
+    void closingTheWindow();
 
 private:
     struct Outcome {
@@ -394,6 +396,56 @@ void TestWorkflow::fullDiskDuringDownload()
     QCOMPARE(text, QString::fromUtf8(downloadText));
     QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
     QCOMPARE(fake->calls().size(), 1);
+}
+
+void TestWorkflow::closingTheWindow_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("while identifying") << "identifying";
+    QTest::newRow("while downloading") << "downloading";
+    QTest::newRow("while installing") << "installing";
+}
+
+// The window goes while a run is under way: a running dfu-util is let finish
+// (never killed half-way through writing the unit) and a partial image is removed.
+void TestWorkflow::closingTheWindow()
+{
+    QFETCH(QString, phase);
+    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
+    const QByteArray slowEnd = Fake::out("\rDownload\t[==    ]  30%") + Fake::pauseMs(1500)
+                               + Fake::out("\rDownload\t[======] 100%\nDownload done.\n");
+    fake->setScript(1, phase == QLatin1String("identifying") ? slowEnd + x21 : x21);
+    fake->setScript(2, slowEnd);
+    Reply image;
+    image.body = QByteArray(512 * 1024, 'i');
+    if (phase == QLatin1String("downloading")) {
+        image.mode = Reply::Trickle;
+        image.trickleChunk = 1024;
+    }
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
+    const QString imagePath = dataFolder + QStringLiteral("SX2100b0.dfu");
+
+    auto *window = new UpdateWidget(nullptr);
+    window->show();
+    QTest::mouseClick(startButton(*window), Qt::LeftButton);
+    if (phase == QLatin1String("identifying"))
+        QTRY_COMPARE(fake->calls().size(), 1);
+    else if (phase == QLatin1String("downloading"))
+        QTRY_VERIFY(QFileInfo(imagePath).size() > 0);
+    else
+        QTRY_COMPARE(dialogs.labels.size(), 2);
+    delete window;
+
+    QFile log(dataFolder + QStringLiteral("dfu-util.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    if (phase == QLatin1String("downloading")) {
+        QVERIFY(!QFile::exists(imagePath));
+    } else {
+        // The tool ran to its end before the window was gone.
+        QVERIFY2(logged.endsWith("Download done.\n"), logged.constData());
+    }
+    QCOMPARE(watcher->boxes.size(), 0);
 }
 
 QTEST_MAIN(TestWorkflow)

@@ -16,6 +16,14 @@ FirmwareUpdater::FirmwareUpdater()
 
 FirmwareUpdater::~FirmwareUpdater()
 {
+    for (const QPointer<QThread> &thread : qAsConst(workerThreads)) {
+        if (!thread)
+            continue;
+        // Its quit() would come queued through the event loop we are blocking.
+        thread->quit();
+        thread->wait();
+    }
+    downloader.abandon();
     releaseImageFile();
 }
 
@@ -38,6 +46,8 @@ void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
     connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
     connect(worker, SIGNAL(logOutput(QString)), this, SLOT(log(QString)));
     connect(worker, resultSignal, this, resultSlot);
+    workerThreads.removeAll(nullptr);
+    workerThreads.append(thread);
     thread->start();
 }
 

@@ -3,10 +3,13 @@
 
 #include "net/http.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 
 class QFile;
 class QProgressDialog;
+class QThread;
 class QWidget;
 
 namespace Strobix {
@@ -57,6 +60,9 @@ public:
 private:
     QString installLabel;
     Http downloader;
+    // Only so that the destructor can let a running dfu-util finish: a unit
+    // must never be left half-written because the window was closed.
+    QList<QPointer<QThread>> workerThreads;
 };
 
 } // namespace Strobix
