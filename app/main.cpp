@@ -8,6 +8,7 @@ int main(int argc, char *argv[])
     Q_INIT_RESOURCE(images);
     Strobix::Application app(argc, argv);
     Strobix::setApplicationIdentity();
+    Strobix::useSystemProxy();
     Strobix::prepareDataFolder();
     return Strobix::runMainWindow(app);
 }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QMessageBox>
+#include <QNetworkProxyFactory>
 #include <QStandardPaths>
 
 namespace Strobix {
@@ -15,6 +16,11 @@ void setApplicationIdentity()
     QCoreApplication::setOrganizationName(QString::fromUtf8(organisationName));
     QCoreApplication::setOrganizationDomain(QString::fromUtf8(organisationDomain));
     QCoreApplication::setApplicationName(QString::fromUtf8(applicationName));
+}
+
+void useSystemProxy()
+{
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 }
 
 void prepareDataFolder()

@@ -8,6 +8,9 @@ class Application;
 // Organisation name and domain, application name; the data location derives from them.
 void setApplicationIdentity();
 
+// The download goes through the desktop's proxy, as users behind one expect.
+void useSystemProxy();
+
 // Creates the data location and its "kelvio" subfolder and sets dataFolder.
 // Failures are not reported here: whoever writes into the folder meets them.
 void prepareDataFolder();

@@ -1,9 +1,11 @@
 // The image download against the in-process test server.
 
+#include "app/startup.h"
 #include "net/http.h"
 #include "testhttpserver.h"
 
 #include <QtTest>
+#include <QNetworkProxyFactory>
 #include <QProgressDialog>
 
 #include <csignal>
@@ -33,6 +35,7 @@ private slots:
     void closingTheDialogAborts();
     void unwritableFileThrowsBeforeAnyRequest();
     void fullDisk();
+    void systemProxyIsUsed();
 
 private:
     QString url(const QString &name) const;
@@ -201,6 +204,26 @@ void TestHttp::fullDisk()
     std::signal(SIGXFSZ, previousHandler);
     QCOMPARE(finished, 1);
     QVERIFY(!file.exists());
+}
+
+// Behind a proxy the image comes through it, as the desktop is set up.
+void TestHttp::systemProxyIsUsed()
+{
+    const QByteArray previous = qgetenv("http_proxy");
+    qputenv("http_proxy", QStringLiteral("http://127.0.0.1:%1").arg(STROBIX_TEST_PORT).toLatin1());
+    useSystemProxy();
+    const QString remote = QStringLiteral("http://firmware.kelvio.example/firmware/SX2100b1.dfu");
+    server->setReply(remote, makeReply(200, "through the proxy"));
+    QFile file(dir.filePath(QStringLiteral("SX2100b1.dfu")));
+    QSignalSpy finished(&http, &Http::finished);
+    http.download(remote, &file, window.get());
+    QVERIFY(finished.wait(30000));
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    qputenv("http_proxy", previous);
+
+    QCOMPARE(server->requests(), QStringList{remote});
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("through the proxy"));
 }
 
 QTEST_MAIN(TestHttp)
