@@ -9,7 +9,7 @@ packages=(
     dfu-util libusb-1.0-0-dev
     nginx-light curl python3
     imagemagick fonts-dejavu-core
-    xvfb xdotool x11-utils
+    xvfb xdotool x11-utils openbox
 )
 
 missing=()

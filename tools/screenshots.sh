@@ -32,6 +32,15 @@ pids+=($!)
 read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$display
 export QT_QPA_PLATFORM=xcb
+# A window manager draws the title bars users see; without one the shots still work.
+if command -v openbox > /dev/null; then
+    openbox --sm-disable > /dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+fi
 
 "$here/slow-firmware-server.py" "$firmware" "$port" 6144 &
 server=$!
