@@ -191,6 +191,7 @@ private slots:
     void cleanupTestCase();
     void update_data();
     void update();
+    void soak();
 
 private:
     QPushButton *startButton(UpdateWidget &window);
@@ -510,6 +511,98 @@ void TestEndToEnd::update()
         break;
     }
     }
+}
+
+namespace {
+
+struct Footprint {
+    qint64 rssKiB = 0;
+    int threads = 0;
+    int fds = 0;
+    int children = 0;
+};
+
+qint64 statusField(const QByteArray &status, const QByteArray &name)
+{
+    for (const QByteArray &line : status.split('\n')) {
+        if (line.startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+Footprint footprint()
+{
+    Footprint f;
+    const QByteArray status = readFile(QStringLiteral("/proc/self/status"));
+    f.rssKiB = statusField(status, "VmRSS");
+    f.threads = int(statusField(status, "Threads"));
+    f.fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        // The parent's pid is the second field after the command's closing bracket.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1) == self)
+            ++f.children;
+    }
+    return f;
+}
+
+} // namespace
+
+// Many updates in a row in one process, successes and failures mixed: memory,
+// threads, open files and child processes stay flat.
+void TestEndToEnd::soak()
+{
+    const int updates = qEnvironmentVariableIntValue("STROBIX_SOAK_UPDATES") > 0
+                            ? qEnvironmentVariableIntValue("STROBIX_SOAK_UPDATES") : 200;
+    const int warmUp = qMin(20, updates / 2);
+    const QStringList models{"x21-canon", "x58-pentax", "x33-fuji", "x7"};
+    UpdateWidget window(nullptr);
+    window.show();
+    QPushButton *start = startButton(window);
+    Footprint before;
+    int successes = 0;
+    for (int i = 0; i < updates; ++i) {
+        if (i == warmUp) {
+            QTRY_COMPARE(footprint().children, 0);
+            before = footprint();
+        }
+        QString model = models.at(i % models.size());
+        QString fault = QStringLiteral("none");
+        QString expected = QString::fromUtf8(okText);
+        if (i % 10 == 3) {
+            fault = QStringLiteral("absent");
+            expected = QString::fromUtf8(noDeviceText);
+        } else if (i % 10 == 7) {
+            fault = QStringLiteral("program-fail:3");
+            expected = QString::fromUtf8(notOkText);
+        } else if (i % 10 == 9) {
+            model = QStringLiteral("unknown");
+            expected = QString::fromUtf8(downloadText);
+        }
+        qputenv("STROBIX_VU_MODEL", model.toUtf8());
+        qputenv("STROBIX_VU_STATE", unitDir->filePath(model + QStringLiteral(".state")).toUtf8());
+        qputenv("STROBIX_VU_FAULT", fault.toUtf8());
+        const int boxes = watcher->boxes.size();
+        QTest::mouseClick(start, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher->boxes.size() == boxes + 1, 60000);
+        QTRY_VERIFY(start->isEnabled());
+        QVERIFY2(watcher->boxes.last().text == expected,
+                 qPrintable(QStringLiteral("update %1 (%2, %3): %4").arg(i).arg(model, fault,
+                                                                           watcher->boxes.last().text)));
+        successes += expected == QLatin1String(okText);
+    }
+    // Threads and the tool's processes of the last run wind down on their own.
+    QTRY_VERIFY(footprint().threads <= before.threads && footprint().children == 0);
+    QTRY_VERIFY(footprint().fds <= before.fds);
+    const Footprint after = footprint();
+    qInfo("%d updates (%d ok): RSS %lld -> %lld KiB, threads %d -> %d, fds %d -> %d, children %d",
+          updates, successes, before.rssKiB, after.rssKiB, before.threads, after.threads, before.fds,
+          after.fds, after.children);
+    // The bound leaves room for the allocator's own caches, not for a leak per update.
+    QVERIFY2(after.rssKiB - before.rssKiB < 8 * 1024, "memory grew");
 }
 
 QTEST_MAIN(TestEndToEnd)
