@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Cross-builds the updater for Windows and assembles a folder that runs as it
+# is (program, Qt and mingw runtime DLLs, Qt plugins, dfu-util/dfu-util.exe),
+# plus a zip of it. Needs the trees from build-deps.sh.
+# Usage: build.sh [build folder]   (default: <repo>/build-windows)
+# Prints the path of the finished folder as its last line.
+set -euo pipefail
+shopt -s inherit_errexit
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+. "$here/common.sh"
+t_start=$SECONDS
+build=${1:-$repo/build-windows}
+
+[ -f "$QT_TREE.key" ] && [ -f "$DFU_TREE.key" ] \
+    || { echo "Qt or dfu-util for Windows is missing; run tools/windows/build-deps.sh first" >&2; exit 1; }
+ensure_packages cmake make zip g++-mingw-w64-x86-64-posix mingw-w64-tools
+
+url_args=()
+[ -z "${STROBIX_FIRMWARE_BASE_URL:-}" ] || url_args=(-DSTROBIX_FIRMWARE_BASE_URL="$STROBIX_FIRMWARE_BASE_URL")
+mkdir -p "$build/cmake"
+timed "app configure" logged "$build/configure.log" cmake -S "$repo" -B "$build/cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+    -DSTROBIX_QT_WINDOWS="$QT_TREE" -DSTROBIX_BUILD_TESTS=OFF "${url_args[@]}"
+timed "app build" logged "$build/build.log" nice -n 19 cmake --build "$build/cmake" -j2
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/cmake/CMakeCache.txt")
+name=strobix-updater
+out=$build/$name
+rm -rf "$out"
+mkdir -p "$out/platforms" "$out/styles" "$out/imageformats" "$out/dfu-util"
+
+strip=$MINGW_PREFIX-strip
+$strip -o "$out/strobix-updater.exe" "$build/cmake/strobix-updater.exe"
+for m in Core Gui Widgets Network; do
+    $strip --strip-unneeded -o "$out/Qt5$m.dll" "$QT_TREE/bin/Qt5$m.dll"
+done
+$strip --strip-unneeded -o "$out/platforms/qwindows.dll" "$QT_TREE/plugins/platforms/qwindows.dll"
+$strip --strip-unneeded -o "$out/styles/qwindowsvistastyle.dll" "$QT_TREE/plugins/styles/qwindowsvistastyle.dll"
+for f in qjpeg qico qgif; do
+    $strip --strip-unneeded -o "$out/imageformats/$f.dll" "$QT_TREE/plugins/imageformats/$f.dll"
+done
+for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    path=$($MINGW_CXX -print-file-name=$dll)
+    [ -f "$path" ] || { echo "mingw runtime $dll not found" >&2; exit 1; }
+    $strip --strip-unneeded -o "$out/$dll" "$path"
+done
+cp "$DFU_TREE/dfu-util.exe" "$DFU_TREE"/COPYING.* "$out/dfu-util/"
+# Plugins come from this folder only, never from the path Qt was built for.
+printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
+
+"$here/check-folder.sh" "$out" >&2
+
+zipfile=$build/$name-$version-windows-x64.zip
+rm -f "$zipfile"
+(cd "$build" && zip -qr -9 -X "$zipfile" "$name")
+log "folder: $out ($(du -sh "$out" | cut -f1)); zip: $zipfile ($(du -h "$zipfile" | cut -f1))"
+log "build.sh done in $((SECONDS - t_start)) s"
+echo "$out"

@@ -1,0 +1,46 @@
+# Shared by the scripts in tools/windows/: cache location, timing, package installs.
+# shellcheck shell=bash disable=SC2034
+
+STROBIX_WINDOWS_CACHE=${STROBIX_WINDOWS_CACHE:-/var/cache/strobix-windows}
+export STROBIX_WINDOWS_CACHE
+MINGW_PREFIX=x86_64-w64-mingw32
+MINGW_CC=${MINGW_PREFIX}-gcc-posix
+MINGW_CXX=${MINGW_PREFIX}-g++-posix
+
+log() { printf '[%s] %s\n' "$(date +%H:%M:%S)" "$*" >&2; }
+
+# Runs a command and reports how long it took, so slow steps stand out in CI logs.
+timed() {
+    local label=$1; shift
+    local t0=$SECONDS
+    "$@"
+    log "$label: $((SECONDS - t0)) s"
+}
+
+# Runs a command with its output in a log file; shows the log's end on failure.
+logged() {
+    local file=$1; shift
+    "$@" > "$file" 2>&1 || { tail -n 60 "$file" >&2; return 1; }
+}
+
+# Installs the given Debian packages only when one of them is missing.
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing: ${missing[*]}"
+    local sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+mingw_gcc_version() {
+    echo "$($MINGW_CXX -dumpfullversion) $(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)"
+}
+
+QT_TREE=$STROBIX_WINDOWS_CACHE/qt5-mingw64
+DFU_TREE=$STROBIX_WINDOWS_CACHE/dfu-util-mingw64
