@@ -10,6 +10,11 @@
 
 namespace Strobix {
 
+namespace {
+// Enough to keep the transfer flowing, small next to the image.
+const qint64 readBufferSize = 256 * 1024;
+} // namespace
+
 Http::Http()
 {
 }
@@ -41,7 +46,11 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
     if (!file->open(QIODevice::WriteOnly))
         throw QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!");
 
-    reply = manager.get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
+    if (!manager)
+        manager = new QNetworkAccessManager(this);
+    reply = manager->get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
+    // Unbounded by default: Qt would take in the whole image ahead of us.
+    reply->setReadBufferSize(readBufferSize);
     connect(reply, SIGNAL(finished()), this, SLOT(httpFinished()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(httpReadyRead()));
     connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
@@ -75,6 +84,13 @@ void Http::httpDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     if (!progressDialog)
         return;
     progressDialog->setMaximum(int(bytesTotal));
+    // Every setValue() runs the event loop and repaints; the dialog shows
+    // only the percentage, so values that leave it unchanged are skipped.
+    if (bytesTotal > 0 && bytesReceived < bytesTotal && progressDialog->value() >= 0) {
+        const auto shown = [&](qint64 value) { return int(value * 100.0 / bytesTotal); };
+        if (shown(bytesReceived) == shown(progressDialog->value()))
+            return;
+    }
     progressDialog->setValue(int(bytesReceived));
 }
 

@@ -43,7 +43,9 @@ private:
     void cleanup();
     bool transferSucceeded() const;
 
-    QNetworkAccessManager manager;
+    // Made at the first download: making one loads Qt's network plugins,
+    // which would delay the main window's first frame.
+    QNetworkAccessManager *manager = nullptr;
     QNetworkReply *reply = nullptr;
     QFile *file = nullptr;
     QProgressDialog *progressDialog = nullptr;

@@ -1,0 +1,340 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks side by side with their baselines and prints medians and ratios.
+
+Called by bench/run.sh after the build. Each measurement is a process of its own;
+the contenders alternate, so that load from other work on the machine falls on both.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1024 * 1024
+DOWNLOAD_SIZES = [("64 KiB", 64 * 1024), ("1 MiB", MIB), ("16 MiB", 16 * MIB), ("256 MiB", 256 * MIB)]
+# name, virtual unit model, image the unit asks for
+UPDATES = [("X21 (1 identification read)", "x21-canon", "x21", "SX2100b0.dfu"),
+           ("X33 (3 identification reads)", "x33-fuji", "x33", "SX330196.dfu")]
+TOOL_SIZES = [("8 MiB", 8 * MIB), ("64 MiB", 64 * MIB)]
+TOOL_WRITE = 64
+
+
+def fields(text):
+    return {k: v for k, v in re.findall(r"(\w+)=(\S+)", text)}
+
+
+def run(cmd, **kw):
+    result = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
+    if result.returncode != 0:
+        raise RuntimeError(f"{cmd} failed ({result.returncode}):\n{result.stdout}\n{result.stderr}")
+    return result.stdout
+
+
+def med(values):
+    return statistics.median(values)
+
+
+def verdict(ok):
+    return "met" if ok else "NOT met"
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.build = args.build
+        self.src = args.source
+        self.work = tempfile.mkdtemp(prefix="strobix-bench-")
+        self.port = args.port
+        self.base_url = f"http://127.0.0.1:{self.port}/firmware/"
+        self.docroot = os.path.join(self.work, "docroot")
+        self.nginx_run = os.path.join(self.work, "nginx-run")
+        self.xvfb = None
+        self.nginx_started = False
+        self.lines = []
+        self.loads = []
+        env = dict(os.environ)
+        env.update(QT_QPA_PLATFORM="offscreen", QT_LOGGING_RULES="qt.qpa.*=false",
+                   XDG_RUNTIME_DIR=os.path.join(self.work, "xdg-runtime"),
+                   XDG_DATA_HOME=os.path.join(self.work, "xdg-data"))
+        env.pop("STROBIX_DFU_UTIL", None)
+        env.pop("LD_LIBRARY_PATH", None)
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        self.env = env
+
+    def exe(self, name):
+        return os.path.join(self.build, name)
+
+    def out(self, line=""):
+        print(line, flush=True)
+        self.lines.append(line)
+
+    def note_load(self):
+        with open("/proc/loadavg") as f:
+            self.loads.append(f.read().split()[0])
+
+    # --- set-up ---------------------------------------------------------------
+    def setup(self):
+        os.makedirs(self.docroot)
+        for label, size in DOWNLOAD_SIZES:
+            with open(os.path.join(self.docroot, f"img-{size}.bin"), "wb") as f:
+                left = size
+                while left:
+                    n = min(left, 4 * MIB)
+                    f.write(os.urandom(n))
+                    left -= n
+        images = os.path.join(self.work, "images")
+        run(["bash", os.path.join(self.src, "tools/firmware/make-images.sh"), images])
+        for name in os.listdir(images):
+            shutil.copy(os.path.join(images, name), self.docroot)
+        self.images = images
+        env = dict(self.env, STROBIX_NGINX_RUN=self.nginx_run)
+        run(["bash", os.path.join(self.src, "tools/firmware/nginx.sh"), "start", self.docroot, str(self.port)],
+            env=env)
+        self.nginx_started = True
+        # The updater runs dfu-util/dfu-util.exe from its working folder.
+        self.tooldir = os.path.join(self.work, "tool")
+        os.makedirs(os.path.join(self.tooldir, "dfu-util"))
+        os.symlink(os.path.join(self.src, "tools/dfu-util-launcher.sh"),
+                   os.path.join(self.tooldir, "dfu-util", "dfu-util.exe"))
+
+    def teardown(self):
+        if self.nginx_started:
+            env = dict(self.env, STROBIX_NGINX_RUN=self.nginx_run)
+            subprocess.run(["bash", os.path.join(self.src, "tools/firmware/nginx.sh"), "stop", self.docroot,
+                            str(self.port)], env=env, stdout=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    # --- 1: download ------------------------------------------------------------
+    def download(self):
+        n = self.args.runs
+        self.out("### 1. Download: Strobix::Http (progress dialog shown) vs `curl -o`, same nginx on loopback")
+        self.out()
+        self.out("| image | Http ms | curl ms | ratio | goal | Http peak RSS |")
+        self.out("|---|---:|---:|---:|---|---:|")
+        target = os.path.join(self.work, "download.bin")
+        rss = {}
+        results = []
+        for label, size in DOWNLOAD_SIZES:
+            url = f"{self.base_url}img-{size}.bin"
+            http_ms, curl_ms, rss_kib = [], [], []
+            for i in range(n):
+                for who in (("http", "curl") if i % 2 == 0 else ("curl", "http")):
+                    if who == "http":
+                        f = fields(run([self.exe("httpbench"), url, target], env=self.env))
+                        assert int(f["bytes"]) == size, f
+                        http_ms.append(float(f["ms"]))
+                        rss_kib.append(int(f["rss_kib"]))
+                    else:
+                        t = run(["curl", "-s", "-f", "-o", target, "-w", "%{time_total}", url])
+                        assert os.path.getsize(target) == size
+                        curl_ms.append(float(t) * 1000)
+                    os.remove(target)
+            self.note_load()
+            ratio = med(http_ms) / med(curl_ms)
+            rss[size] = med(rss_kib)
+            goal = f"≤ 1.10: {verdict(ratio <= 1.10)}" if size >= 16 * MIB else "(none)"
+            results.append(ratio <= 1.10 or size < 16 * MIB)
+            self.out(f"| {label} | {med(http_ms):.1f} | {med(curl_ms):.1f} | {ratio:.2f} | {goal} | "
+                     f"{rss[size] / 1024:.1f} MiB |")
+        growth = (rss[256 * MIB] - rss[MIB]) / 1024
+        self.out()
+        self.out(f"Peak RSS growth of the Http process from 1 MiB to 256 MiB: {growth:+.2f} MiB "
+                 f"(goal ≤ 2 MiB: {verdict(growth <= 2)})")
+        self.out()
+        return all(results) and growth <= 2
+
+    # --- 2: whole update ----------------------------------------------------------
+    def update(self):
+        n = self.args.runs
+        self.out("### 2. Whole update: the updater in process vs a script of the same dfu-util lines and curl")
+        self.out()
+        self.out("| unit | step | updater ms | script ms | updater overhead ms |")
+        self.out("|---|---|---:|---:|---:|")
+        ok = True
+        ratios = []
+        datafolder = os.path.join(self.env["XDG_DATA_HOME"], "Orvane kelvio GmbH", "strobix Firmware Updater",
+                                  "kelvio")
+        scriptdata = os.path.join(self.work, "script-data")
+        os.makedirs(scriptdata, exist_ok=True)
+        for label, model, family, image in UPDATES:
+            unitdir = os.path.join(self.work, "unit-" + model)
+            os.makedirs(unitdir)
+            pristine = os.path.join(unitdir, "pristine")
+            state = os.path.join(unitdir, "state")
+            run([os.path.join(self.build, "virtualunit", "vu-tool"), "init", pristine, model])
+            env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
+                       STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state)
+            steps = ("ident_ms", "download_ms", "install_ms", "total_ms")
+            upd = {s: [] for s in steps}
+            scr = {s: [] for s in steps}
+            for i in range(n):
+                for who in (("updater", "script") if i % 2 == 0 else ("script", "updater")):
+                    shutil.copy(pristine, state)
+                    if who == "updater":
+                        if os.path.exists(os.path.join(datafolder, image)):
+                            os.remove(os.path.join(datafolder, image))
+                        f = fields(run([self.exe("updatebench")], env=env, cwd=self.tooldir))
+                        dest = upd
+                    else:
+                        if os.path.exists(os.path.join(scriptdata, image)):
+                            os.remove(os.path.join(scriptdata, image))
+                        f = fields(run(["bash", os.path.join(self.src, "bench/update-baseline.sh"), family,
+                                        scriptdata, self.base_url + image], env=env, cwd=self.tooldir))
+                        dest = scr
+                    run([os.path.join(self.build, "virtualunit", "vu-tool"), "compare", state,
+                         os.path.join(self.images, image), pristine])
+                    for s in steps:
+                        dest[s].append(float(f[s]))
+            self.note_load()
+            names = {"ident_ms": "identification", "download_ms": "download", "install_ms": "install",
+                     "total_ms": "**whole update**"}
+            for s in steps:
+                self.out(f"| {label} | {names[s]} | {med(upd[s]):.1f} | {med(scr[s]):.1f} | "
+                         f"{med(upd[s]) - med(scr[s]):+.1f} |")
+            ratio = med(upd["total_ms"]) / med(scr["total_ms"])
+            ratios.append((label, ratio))
+            ok = ok and ratio <= 1.05
+        self.out()
+        for label, ratio in ratios:
+            self.out(f"Ratio updater/script, {label}: {ratio:.2f} (goal ≤ 1.05: {verdict(ratio <= 1.05)})")
+        self.out()
+        return ok
+
+    # --- 3: start-up --------------------------------------------------------------
+    def start_xvfb(self):
+        r, w = os.pipe()
+        # -noreset: a server that resets when its last client goes refuses the next one meanwhile.
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-noreset", "-nolisten",
+                                      "tcp"], pass_fds=(w,), stderr=subprocess.DEVNULL)
+        os.close(w)
+        display = b""
+        while not display.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            display += chunk
+        os.close(r)
+        return ":" + display.decode().strip()
+
+    def startup(self):
+        n = self.args.startup_runs
+        display = self.start_xvfb()
+        env = dict(self.env, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        updater = os.path.join(self.build, "strobix", "strobix-updater")
+        frame = {"updater": [], "bare": []}
+        mapped = {"updater": [], "bare": []}
+        # One unmeasured start of each, so that both find their files in the page cache.
+        for program in (updater, self.exe("bareqt")):
+            run([self.exe("firstframe"), program], env=env, cwd=self.tooldir)
+        for i in range(n):
+            for who in (("updater", "bare") if i % 2 == 0 else ("bare", "updater")):
+                program = updater if who == "updater" else self.exe("bareqt")
+                f = fields(run([self.exe("firstframe"), program], env=env, cwd=self.tooldir))
+                frame[who].append(float(f["frame_ms"]))
+                mapped[who].append(float(f["map_ms"]))
+        self.note_load()
+        ratio = med(frame["updater"]) / med(frame["bare"])
+        self.out("### 3. Start-up to the first frame under Xvfb: strobix-updater vs a bare Qt window with one picture")
+        self.out()
+        self.out("| program | window mapped ms | first frame ms |")
+        self.out("|---|---:|---:|")
+        self.out(f"| strobix-updater | {med(mapped['updater']):.1f} | {med(frame['updater']):.1f} |")
+        self.out(f"| bare Qt (bench/bareqt) | {med(mapped['bare']):.1f} | {med(frame['bare']):.1f} |")
+        self.out()
+        self.out(f"Ratio updater/bare: {ratio:.2f} (goal ≤ 1.20: {verdict(ratio <= 1.20)})")
+        self.out()
+        return ratio <= 1.20
+
+    # --- 4: tool output -----------------------------------------------------------
+    def tool_output(self):
+        n = self.args.runs
+        self.out(f"### 4. Tool output: DfuUtil::execute forwarding {TOOL_WRITE}-byte writes vs `cat > /dev/null`")
+        self.out()
+        self.out("| output | execute ms | cat ms | ratio | goal | execute peak RSS |")
+        self.out("|---|---:|---:|---:|---|---:|")
+        flood = self.exe("floodtool")
+        rss = {}
+        ok = True
+        for label, size in TOOL_SIZES:
+            ex_ms, cat_ms, rss_kib = [], [], []
+            for i in range(n):
+                for who in (("execute", "cat") if i % 2 == 0 else ("cat", "execute")):
+                    if who == "execute":
+                        f = fields(run([self.exe("toolbench"), flood, str(size), str(TOOL_WRITE)], env=self.env))
+                        assert int(f["chars"]) == size and int(f["log"]) == size, f
+                        ex_ms.append(float(f["ms"]))
+                        rss_kib.append(int(f["rss_kib"]))
+                    else:
+                        t0 = time.perf_counter()
+                        run(["sh", "-c", f'"$0" {size} {TOOL_WRITE} | cat > /dev/null', flood])
+                        cat_ms.append((time.perf_counter() - t0) * 1000)
+            self.note_load()
+            ratio = med(ex_ms) / med(cat_ms)
+            rss[size] = med(rss_kib)
+            ok = ok and ratio <= 1.5
+            self.out(f"| {label} | {med(ex_ms):.1f} | {med(cat_ms):.1f} | {ratio:.2f} | ≤ 1.5: {verdict(ratio <= 1.5)} "
+                     f"| {rss[size] / 1024:.1f} MiB |")
+        growth = (rss[64 * MIB] - rss[8 * MIB]) / 1024
+        self.out()
+        self.out(f"Peak RSS growth from 8 MiB to 64 MiB of output: {growth:+.2f} MiB (goal: none, ≤ 1 MiB "
+                 f"allowed for the allocator: {verdict(growth <= 1)})")
+        self.out()
+        return ok and growth <= 1
+
+
+def machine():
+    model = "?"
+    for line in run(["lscpu"]).splitlines():
+        if line.startswith("Model name:"):
+            model = line.split(":", 1)[1].strip()
+    return model, os.cpu_count()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--port", type=int, default=48277)
+    parser.add_argument("--runs", type=int, default=9)
+    parser.add_argument("--startup-runs", type=int, default=15)
+    parser.add_argument("--only", default="1,2,3,4")
+    parser.add_argument("--write", help="write the tables to this Markdown file")
+    args = parser.parse_args()
+
+    bench = Bench(args)
+    model, cores = machine()
+    with open("/proc/loadavg") as f:
+        load_before = " ".join(f.read().split()[:3])
+    bench.out(f"Machine: {model}, {cores} cores; load average at the start: {load_before}. "
+              f"Medians of {args.runs} runs ({args.startup_runs} for start-up), contenders alternating.")
+    bench.out()
+    results = {}
+    try:
+        bench.setup()
+        only = set(args.only.split(","))
+        for key, fn in (("1", bench.download), ("2", bench.update), ("3", bench.startup), ("4", bench.tool_output)):
+            if key in only:
+                results[key] = fn()
+    finally:
+        bench.teardown()
+    with open("/proc/loadavg") as f:
+        load_after = " ".join(f.read().split()[:3])
+    bench.out(f"Load (1-minute average) after each benchmark: {', '.join(bench.loads)}; at the end: {load_after}.")
+    bench.out()
+    bench.out("Goals: " + ", ".join(f"{k}: {verdict(v)}" for k, v in sorted(results.items())))
+    if args.write:
+        with open(args.write, "w") as f:
+            f.write("\n".join(bench.lines) + "\n")
+    return 0 if all(results.values()) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

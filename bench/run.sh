@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them: the image download against curl, a whole
+# update against a script of the same tool calls, start-up against a bare Qt
+# window, and the forwarding of tool output against cat. Prints the medians and
+# ratios and writes them, with how they are measured, to docs/PERFORMANCE.md.
+#
+#   bench/run.sh [--runs N] [--startup-runs N] [--only 1,2,3,4] [--no-write]
+#
+# Build folder: $STROBIX_BENCH_BUILD (default build-bench); nginx port:
+# $STROBIX_BENCH_PORT (default 48277, away from the tests' port).
+# Exits 1 when a goal is missed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+./tools/install-deps.sh
+# The first-frame probe talks to the X server's DAMAGE extension.
+if ! dpkg-query -W -f='${Status}' libxdamage-dev 2>/dev/null | grep -q 'install ok installed'; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libxdamage-dev
+fi
+
+build=$(realpath -m "${STROBIX_BENCH_BUILD:-build-bench}")
+port=${STROBIX_BENCH_PORT:-48277}
+write=1
+args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+    --no-write) write=0 ;;
+    *) args+=("$1") ;;
+    esac
+    shift
+done
+
+cmake -S bench -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBIX_BENCH_PORT="$port" > /dev/null
+cmake --build "$build" -j"$(nproc)" --target httpbench updatebench toolbench floodtool bareqt firstframe \
+    strobix-updater virtualunit vu-tool > /dev/null
+
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+status=0
+python3 bench/run.py --build "$build" --source "$root" --port "$port" --write "$results" \
+    ${args[@]+"${args[@]}"} || status=$?
+if [ $write -eq 1 ] && [ -s "$results" ]; then
+    { cat bench/method.md; echo; echo "## Results of the last run"; echo; cat "$results"; } > docs/PERFORMANCE.md
+    echo "wrote docs/PERFORMANCE.md"
+fi
+exit $status
