@@ -601,8 +601,12 @@ void TestEndToEnd::soak()
     qInfo("%d updates (%d ok): RSS %lld -> %lld KiB, threads %d -> %d, fds %d -> %d, children %d",
           updates, successes, before.rssKiB, after.rssKiB, before.threads, after.threads, before.fds,
           after.fds, after.children);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back on purpose; its leak checker stands in for the bound.
+#else
     // The bound leaves room for the allocator's own caches, not for a leak per update.
     QVERIFY2(after.rssKiB - before.rssKiB < 8 * 1024, "memory grew");
+#endif
 }
 
 QTEST_MAIN(TestEndToEnd)
