@@ -78,6 +78,7 @@ private slots:
     void update_data();
     void update();
     void twoRunsInARow();
+    void serverRefusesTheConnection();
     void closingTheDownloadDialogCancels_data();
     void closingTheDownloadDialogCancels();
     void fullDiskDuringDownload();
@@ -280,6 +281,15 @@ void TestWorkflow::update_data()
     QTest::newRow("100 then NUL then junk is cut at the NUL")
         << QList<QByteArray>{x21, installOutput(100) + Fake::out(QByteArray("\0 12%", 5))} << "SX2100b0.dfu"
         << image << okText << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
+    QTest::newRow("tool aborts in the first identification run")
+        << QList<QByteArray>{Fake::abortTool()} << "" << image << notFoundText << QStringList{} << 1 << false;
+    QTest::newRow("tool aborts in the second identification run")
+        << QList<QByteArray>{none, Fake::abortTool()} << "" << image << notFoundText << QStringList{} << 2 << false;
+    QTest::newRow("tool crashes in the third identification run")
+        << QList<QByteArray>{none, none, Fake::crash()} << "" << image << notFoundText << QStringList{} << 3 << false;
+    QTest::newRow("tool hangs silent after 100: judged by what it printed")
+        << QList<QByteArray>{x21, installOutput(100) + Fake::hang()} << "SX2100b0.dfu" << image << okText
+        << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("exit 74 after 100 counts as written")
         << QList<QByteArray>{x21, installOutput(100) + Fake::err("dfu-util: Error during abort get_status\n")
                                       + Fake::exitCode(74)}
@@ -368,6 +378,17 @@ void TestWorkflow::twoRunsInARow()
     QCOMPARE(runOnce(window).text, QString::fromUtf8(downloadText));
     QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
     QCOMPARE(watcher->boxes.size(), 3);
+}
+
+void TestWorkflow::serverRefusesTheConnection()
+{
+    fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
+    server.reset(); // nothing listens on the firmware port now
+    UpdateWidget window(nullptr);
+    window.show();
+    QCOMPARE(runOnce(window).text, QString::fromUtf8(downloadText));
+    QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
+    QCOMPARE(fake->calls().size(), 1);
 }
 
 void TestWorkflow::closingTheDownloadDialogCancels_data()
