@@ -79,6 +79,7 @@ private slots:
     void update();
     void twoRunsInARow();
     void serverRefusesTheConnection();
+    void closingTheInstallDialogOnlyHidesIt();
     void closingTheDownloadDialogCancels_data();
     void closingTheDownloadDialogCancels();
     void fullDiskDuringDownload();
@@ -389,6 +390,36 @@ void TestWorkflow::serverRefusesTheConnection()
     QCOMPARE(runOnce(window).text, QString::fromUtf8(downloadText));
     QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
     QCOMPARE(fake->calls().size(), 1);
+}
+
+// The installation goes on when its dialog is closed; the verdict still uses the
+// last percentage, and further progress does not bring the dialog back.
+void TestWorkflow::closingTheInstallDialogOnlyHidesIt()
+{
+    fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
+    fake->setScript(2, installOutput(100) + Fake::pauseMs(800) + Fake::out("\nDownload done.\n"));
+    Reply image;
+    image.body = "image";
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
+    QTimer closer;
+    int closed = 0;
+    connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QProgressDialog *>(w);
+            if (!closed && dialog && dialog->isVisible()
+                && dialog->labelText() == QLatin1String("Firmware Update X21 Canon") && dialog->value() == 100) {
+                ++closed;
+                QMetaObject::invokeMethod(dialog, "close", Qt::QueuedConnection);
+            }
+        }
+    });
+    closer.start(5);
+
+    UpdateWidget window(nullptr);
+    window.show();
+    QCOMPARE(runOnce(window).text, QString::fromUtf8(okText));
+    QCOMPARE(closed, 1);
+    QCOMPARE(dialogs.labels, QStringList({"Herunterladen / Downloading ...", "Firmware Update X21 Canon"}));
 }
 
 void TestWorkflow::closingTheDownloadDialogCancels_data()

@@ -23,7 +23,11 @@ void FirmwareUpdater::showInstallDialog()
     installDialog->setAutoReset(false);
     installDialog->setValue(0);
     showProgressDialogNow(installDialog);
-    // canceled() stays unconnected on purpose: a write into the unit cannot be stopped safely.
+    // canceled() stays unconnected on purpose: a write into the unit cannot be stopped
+    // safely. QProgressDialog connects it to its own cancel(), which would reset the
+    // value read at the end (a good update reported as not ok) and let the next
+    // progress show the dialog again; closing the window must only hide it.
+    disconnect(installDialog, SIGNAL(canceled()), installDialog, SLOT(cancel()));
     connect(this, SIGNAL(fortschritt(int)), installDialog, SLOT(setValue(int)));
 }
 
