@@ -392,9 +392,18 @@ void TestEndToEnd::update_data()
         << Memory::Unchanged << qint64(0) << 0 << QStringList{};
 
     // 2048-byte blocks; the failing block programs its first half.
-    QTest::newRow("programming fails in the third block")
+    QTest::newRow("programming fails in a middle block")
         << "x21-canon" << "program-fail:3" << "SX2100b0.dfu" << Served::Normal << notOkText
         << "Firmware Update X21 Canon" << Memory::Partial << qint64(2 * 2048 + 1024) << 0
+        << QStringList{" failed!", "Program memory function failed"};
+    QTest::newRow("programming fails in the first block")
+        << "x21-canon" << "program-fail:1" << "SX2100b0.dfu" << Served::Normal << notOkText
+        << "Firmware Update X21 Canon" << Memory::Partial << qint64(1024) << 0
+        << QStringList{" failed!", "Program memory function failed"};
+    // 20000 bytes: nine full blocks, then 1568 bytes of which half go in.
+    QTest::newRow("programming fails in the last block")
+        << "x21-canon" << "program-fail:10" << "SX2100b0.dfu" << Served::Normal << notOkText
+        << "Firmware Update X21 Canon" << Memory::Partial << qint64(9 * 2048 + 784) << 0
         << QStringList{" failed!", "Program memory function failed"};
     // A full first bar must not pass for a finished installation.
     QTest::newRow("programming fails in the second element")
