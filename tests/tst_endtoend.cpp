@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/startup.h"
+#include "firmwareimages.h"
 #include "modalwatcher.h"
 #include "ui/updatewidget.h"
 
@@ -238,18 +239,9 @@ void TestEndToEnd::initTestCase()
     images = work.filePath(QStringLiteral("images"));
     broken = work.filePath(QStringLiteral("broken"));
     docroot = work.filePath(QStringLiteral("docroot"));
-    // Both sets at once: building them takes most of the test's time.
-    const QString makeImages = sourceDir + QStringLiteral("/tools/firmware/make-images.sh");
-    QProcess made;
-    QProcess madeBroken;
-    for (QProcess *p : {&made, &madeBroken})
-        p->setProcessChannelMode(QProcess::MergedChannels);
-    made.start(QStringLiteral("bash"), {makeImages, images});
-    madeBroken.start(QStringLiteral("bash"), {makeImages, QStringLiteral("--broken"), broken});
-    for (QProcess *p : {&made, &madeBroken}) {
-        QVERIFY(p->waitForFinished(toolLimitMs));
-        QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAll().constData());
-    }
+    const QString failure = buildFirmwareImages(sourceDir + QStringLiteral("/tools/firmware/make-images.sh"),
+                                                images, broken);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(QDir(images).entryList({QStringLiteral("SX*.dfu")}).size(), 17);
     QVERIFY(QDir().mkpath(docroot));
 

@@ -3,6 +3,7 @@
 // images spoiled one field at a time.
 
 #include "dfusecheck.h"
+#include "firmwareimages.h"
 #include "testhttpserver.h"
 
 #include "update/firmwarecatalogue.h"
@@ -140,18 +141,9 @@ void TestReleaseCheck::initTestCase()
     qRegisterMetaType<QProcess::ExitStatus>();
     images = work.filePath(QStringLiteral("images"));
     broken = work.filePath(QStringLiteral("broken"));
-    // Both sets at once: building them takes most of the setup time.
-    const QString makeImages = sourceDir + QStringLiteral("/tools/firmware/make-images.sh");
-    QProcess made;
-    QProcess madeBroken;
-    for (QProcess *p : {&made, &madeBroken})
-        p->setProcessChannelMode(QProcess::MergedChannels);
-    made.start(QStringLiteral("bash"), {makeImages, images});
-    madeBroken.start(QStringLiteral("bash"), {makeImages, QStringLiteral("--broken"), broken});
-    for (QProcess *p : {&made, &madeBroken}) {
-        QVERIFY(p->waitForFinished(toolLimitMs));
-        QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, p->readAll().constData());
-    }
+    const QString failure = buildFirmwareImages(sourceDir + QStringLiteral("/tools/firmware/make-images.sh"),
+                                                images, broken);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     for (const QString &name : catalogueNames())
         QVERIFY2(QFileInfo::exists(images + QLatin1Char('/') + name), qPrintable(name));
 
