@@ -37,6 +37,19 @@ void Http::abandon()
     cleanup();
 }
 
+void Http::prepare(const QUrl &server)
+{
+    if (!manager)
+        manager = new QNetworkAccessManager(this);
+    // A connection that the server drops meanwhile is simply opened again.
+    if (server.scheme() == QLatin1String("http"))
+        manager->connectToHost(server.host(), quint16(server.port(80)));
+#if QT_CONFIG(ssl)
+    else if (server.scheme() == QLatin1String("https"))
+        manager->connectToHostEncrypted(server.host(), quint16(server.port(443)));
+#endif
+}
+
 void Http::download(const QString &url, QFile *file, QWidget *parent)
 {
     cleanup();

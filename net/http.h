@@ -6,6 +6,7 @@
 
 class QFile;
 class QNetworkReply;
+class QUrl;
 class QProgressDialog;
 class QWidget;
 
@@ -21,6 +22,11 @@ class Http : public QObject
 public:
     Http();
     ~Http() override;
+
+    // Does the first download's one-time work ahead of it: makes the network
+    // manager and opens a connection to server. Meant for while the caller
+    // waits on something else; a download works without it.
+    void prepare(const QUrl &server);
 
     // Starts the download and returns at once. Throws the failure text as a
     // QString when the file cannot be opened for writing.
@@ -43,8 +49,8 @@ private:
     void cleanup();
     bool transferSucceeded() const;
 
-    // Made at the first download: making one loads Qt's network plugins,
-    // which would delay the main window's first frame.
+    // Made on demand: making one loads Qt's network plugins, which would
+    // delay the main window's first frame.
     QNetworkAccessManager *manager = nullptr;
     QNetworkReply *reply = nullptr;
     QFile *file = nullptr;

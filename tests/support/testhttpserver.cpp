@@ -3,6 +3,7 @@
 #include "testhttpconnection.h"
 
 #include <QHostAddress>
+#include <QTcpSocket>
 
 TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent)
 {
@@ -80,7 +81,16 @@ QByteArray TestHttpServer::reasonPhrase(int status)
 
 void TestHttpServer::incomingConnection(qintptr socketDescriptor)
 {
-    new TestHttpConnection(socketDescriptor, this);
+    ++m_connectionCount;
+    if (m_toDrop > 0) {
+        --m_toDrop;
+        QTcpSocket socket;
+        socket.setSocketDescriptor(socketDescriptor);
+        socket.close();
+    } else {
+        new TestHttpConnection(socketDescriptor, this);
+    }
+    emit connectionAccepted();
 }
 
 void TestHttpServer::recordRequest(const QString &target)

@@ -46,6 +46,12 @@ public:
     void clearReplies();
     Reply replyFor(const QString &target) const;
 
+    // Connections accepted so far, the dropped ones included.
+    int connectionCount() const { return m_connectionCount; }
+    // Closes the next count connections as soon as they come in, as a server
+    // does with connections that stay idle too long.
+    void dropNextConnections(int count) { m_toDrop = count; }
+
     // Request targets in the order their headers were complete.
     QStringList requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
@@ -57,6 +63,7 @@ public:
 
 signals:
     void requestReceived(const QString &path);
+    void connectionAccepted();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -67,6 +74,8 @@ private:
 
     QHash<QString, Reply> m_replies;
     QStringList m_requests;
+    int m_connectionCount = 0;
+    int m_toDrop = 0;
 };
 
 #endif
