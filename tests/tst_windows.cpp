@@ -164,8 +164,11 @@ void TestWindows::helpOpensOnceAndAgain()
 void TestWindows::helpText()
 {
     HelpDialog dialog(nullptr);
+    dialog.show();
     const QLabel *label = dialog.findChild<QLabel *>();
     QVERIFY(label);
+    // Its natural size: the area scrolls it rather than squeezing it.
+    QCOMPARE(label->size(), label->sizeHint());
     const QStringList lines = label->text().split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 29);
     QCOMPARE(lines.at(0), QStringLiteral("<b>Funktionen</b><br/>"));
