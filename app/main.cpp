@@ -6,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
+    Strobix::drawWithoutOpenGl();
     Strobix::Application app(argc, argv);
     Strobix::setApplicationIdentity();
     Strobix::useSystemProxy();

@@ -15,6 +15,14 @@
 
 namespace Strobix {
 
+void drawWithoutOpenGl()
+{
+    // Loading it (a software renderer where no GPU driver is) took longer
+    // than everything else before the first frame.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+}
+
 void setApplicationIdentity()
 {
     QCoreApplication::setOrganizationName(QString::fromUtf8(organisationName));

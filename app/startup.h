@@ -5,6 +5,10 @@ namespace Strobix {
 
 class Application;
 
+// Before the application object: the window draws in software only, so the
+// OpenGL stack is not loaded. A setting of the user's own is kept.
+void drawWithoutOpenGl();
+
 // Organisation name and domain, application name; the data location derives from them.
 void setApplicationIdentity();
 
