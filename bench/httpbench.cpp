@@ -3,7 +3,12 @@
 // the updater, Http::prepare() comes first, for as long as the quickest
 // identification takes; the time runs from download() to finished().
 //
-//   httpbench URL OUTFILE     prints "ms=<transfer ms> rss_kib=<peak> bytes=<file size>"
+//   httpbench [--qt-alone] URL OUTFILE
+//       prints "ms=<transfer ms> rss_kib=<peak> bytes=<file size>"
+//
+// --qt-alone: the same download with Qt's network manager and nothing of ours
+// (no dialog, no checks), prepared the same way: the floor for any download
+// built on it.
 //
 // Exits 1 when the download failed.
 
@@ -14,46 +19,80 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
+
+// One identification read on the virtual unit takes about this long.
 const int quickestIdentificationMs = 10;
+
+void waitAsIdentificationDoes()
+{
+    QEventLoop identification;
+    QTimer::singleShot(quickestIdentificationMs, &identification, &QEventLoop::quit);
+    identification.exec();
+}
+
+double downloadWithHttp(const QUrl &url, QFile *file, QWidget *parent)
+{
+    Strobix::Http http;
+    http.prepare(url);
+    waitAsIdentificationDoes();
+    QEventLoop loop;
+    QObject::connect(&http, &Strobix::Http::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    http.download(url.toString(), file, parent);
+    loop.exec();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// Http's read buffer and writes, nothing else.
+double downloadWithQtAlone(const QUrl &url, QFile *file)
+{
+    QNetworkAccessManager manager;
+    manager.connectToHost(url.host(), quint16(url.port(80)));
+    waitAsIdentificationDoes();
+    QEventLoop loop;
+    QElapsedTimer timer;
+    timer.start();
+    file->open(QIODevice::WriteOnly);
+    QNetworkReply *reply = manager.get(QNetworkRequest(url));
+    reply->setReadBufferSize(256 * 1024);
+    QObject::connect(reply, &QNetworkReply::readyRead, [&] { file->write(reply->readAll()); });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    file->close();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    delete reply;
+    return ms;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: httpbench URL OUTFILE\n");
+    const bool qtAlone = argc == 4 && std::strcmp(argv[1], "--qt-alone") == 0;
+    if (argc != 3 && !qtAlone) {
+        std::fprintf(stderr, "usage: httpbench [--qt-alone] URL OUTFILE\n");
         return 2;
     }
+    const QUrl url(QString::fromLocal8Bit(argv[argc - 2]));
+    QFile file(QString::fromLocal8Bit(argv[argc - 1]));
+    file.remove();
     Strobix::UpdateWidget parent(nullptr);
     parent.show();
 
-    QFile file(QString::fromLocal8Bit(argv[2]));
-    file.remove();
-    Strobix::Http http;
-    http.prepare(QUrl(QString::fromLocal8Bit(argv[1])));
-    {
-        // One identification read on the virtual unit takes about this long.
-        QEventLoop identification;
-        QTimer::singleShot(quickestIdentificationMs, &identification, &QEventLoop::quit);
-        identification.exec();
-    }
-    QElapsedTimer timer;
-    double ms = -1;
-    QObject::connect(&http, &Strobix::Http::finished, [&] {
-        ms = timer.nsecsElapsed() / 1e6;
-        app.quit();
-    });
-    timer.start();
-    http.download(QString::fromLocal8Bit(argv[1]), &file, &parent);
-    app.exec();
+    const double ms = qtAlone ? downloadWithQtAlone(url, &file) : downloadWithHttp(url, &file, &parent);
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
