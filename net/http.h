@@ -6,8 +6,8 @@
 
 class QFile;
 class QNetworkReply;
-class QUrl;
 class QProgressDialog;
+class QUrl;
 class QWidget;
 
 namespace Strobix {
