@@ -113,7 +113,7 @@ gcc_ver=$(mingw_gcc_version)
 
 # --- Qt -------------------------------------------------------------------
 qt_flags="-xplatform win32-g++ -device-option CROSS_COMPILE=$MINGW_PREFIX- -opensource -confirm-license -release
- -shared -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-openssl -no-feature-vulkan -qt-zlib
+ -shared -nomake examples -nomake tests -no-opengl -no-dbus -no-icu -no-openssl -schannel -no-feature-vulkan -qt-zlib
  -qt-libpng -qt-libjpeg -qt-pcre -qt-freetype -qt-harfbuzz -no-feature-tabletevent -no-feature-direct2d
  -no-feature-sql -no-feature-testlib -no-feature-xml -no-feature-concurrent -no-feature-printer"
 qt_ver=$(source_version qtbase-opensource-src)
