@@ -21,8 +21,10 @@ QString DfuUtil::chunkToText(const QByteArray &chunk)
     return QString::fromUtf8(data, length);
 }
 
-bool DfuUtil::execute(const QStringList &arguments)
+bool DfuUtil::execute(const QStringList &arguments, int *exitCode)
 {
+    if (exitCode)
+        *exitCode = -1;
     QProcess process;
     process.setReadChannel(QProcess::StandardOutput);
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -54,6 +56,8 @@ bool DfuUtil::execute(const QStringList &arguments)
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(-1);
+    } else if (ok && exitCode) {
+        *exitCode = process.exitCode();
     }
     return ok;
 }

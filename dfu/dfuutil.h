@@ -27,7 +27,9 @@ public:
     // True: the tool started and did not crash, whatever its exit code, also
     // when it was killed after silenceTimeoutMs without output.
     // False: it did not start within startTimeoutMs, or it crashed.
-    bool execute(const QStringList &arguments);
+    // exitCode, if given, receives the tool's exit code when it ended by
+    // itself, else -1 (not started, crashed, or killed after the silence).
+    bool execute(const QStringList &arguments, int *exitCode = nullptr);
 
     // A chunk of tool output as text: the bytes before the first NUL, as UTF-8.
     static QString chunkToText(const QByteArray &chunk);

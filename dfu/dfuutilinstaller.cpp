@@ -18,7 +18,11 @@ void DfuUtilInstaller::process()
         QStringLiteral("-a"), QStringLiteral("0"),
         QStringLiteral("-D"), imagePath,
     };
-    emit result(execute(arguments));
+    // Exit code 0 too: dfu-util can show a full bar for one element and then
+    // fail on the next one before it prints another figure.
+    int exitCode = -1;
+    const bool ran = execute(arguments, &exitCode);
+    emit result(ran && exitCode == 0);
 }
 
 } // namespace Strobix

@@ -14,7 +14,8 @@ public:
     explicit DfuUtilInstaller(const QString &imagePath);
 
 signals:
-    // The tool ran and did not crash; whether the image went in shows in its output.
+    // The tool ran to its end with exit code 0; whether the whole image went
+    // in shows in its output too.
     void result(bool ok);
 
 public slots:

@@ -27,7 +27,8 @@ private slots:
     void identification_data();
     void identification();
     void staleDumpIsNeverRead();
-    void installerPassesThePathAsOneArgument();
+    void installer_data();
+    void installer();
     void noShellBetweenUsAndTheTool();
 
 private:
@@ -80,30 +81,31 @@ void TestDfuUtil::execute_data()
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("forwarded");
     QTest::addColumn<QByteArray>("logged");
+    QTest::addColumn<int>("exitCode");
 
     QTest::newRow("stderr before stdout")
         << Fake::err("dfu-util: warning\n") + Fake::pauseMs(50) + Fake::out("Opening DFU\n")
-        << true << "dfu-util: warning\nOpening DFU\n" << QByteArray("dfu-util: warning\nOpening DFU\n");
+        << true << "dfu-util: warning\nOpening DFU\n" << QByteArray("dfu-util: warning\nOpening DFU\n") << 0;
     QTest::newRow("lone CR progress")
         << Fake::out("\rDownload\t[==  ]  50%") + Fake::pauseMs(50) + Fake::out("\rDownload\t[====] 100%\n")
         << true << "\rDownload\t[==  ]  50%\rDownload\t[====] 100%\n"
-        << QByteArray("\rDownload\t[==  ]  50%\rDownload\t[====] 100%\n");
+        << QByteArray("\rDownload\t[==  ]  50%\rDownload\t[====] 100%\n") << 0;
     QTest::newRow("NUL inside a chunk")
-        << Fake::out(QByteArray("abc\0def", 7)) << true << "abc" << QByteArray("abc\0def", 7);
+        << Fake::out(QByteArray("abc\0def", 7)) << true << "abc" << QByteArray("abc\0def", 7) << 0;
     QTest::newRow("non-zero exit still went through")
         << Fake::err("No DFU capable USB device available\n") + Fake::exitCode(74)
         << true << "No DFU capable USB device available\n"
-        << QByteArray("No DFU capable USB device available\n");
+        << QByteArray("No DFU capable USB device available\n") << 74;
     QTest::newRow("crash after output")
         << Fake::out("Upload\t[=  ]   4%") + Fake::pauseMs(50) + Fake::crash()
-        << false << "Upload\t[=  ]   4%" << QByteArray("Upload\t[=  ]   4%");
-    QTest::newRow("abort") << Fake::abortTool() << false << "" << QByteArray();
+        << false << "Upload\t[=  ]   4%" << QByteArray("Upload\t[=  ]   4%") << -1;
+    QTest::newRow("abort") << Fake::abortTool() << false << "" << QByteArray() << -1;
     QTest::newRow("invalid UTF-8 is replaced, logged raw")
-        << Fake::out("Ger\xe4t\n") << true << QString::fromUtf8("Ger\xef\xbf\xbdt\n") << QByteArray("Ger\xe4t\n");
+        << Fake::out("Ger\xe4t\n") << true << QString::fromUtf8("Ger\xef\xbf\xbdt\n") << QByteArray("Ger\xe4t\n") << 0;
     QTest::newRow("last bytes written just before exit")
         << Fake::out("\rDownload\t[====] 100%") + Fake::out("\nDownload done.\n") + Fake::exitCode(0)
         << true << "\rDownload\t[====] 100%\nDownload done.\n"
-        << QByteArray("\rDownload\t[====] 100%\nDownload done.\n");
+        << QByteArray("\rDownload\t[====] 100%\nDownload done.\n") << 0;
 }
 
 void TestDfuUtil::execute()
@@ -112,11 +114,14 @@ void TestDfuUtil::execute()
     QFETCH(bool, ok);
     QFETCH(QString, forwarded);
     QFETCH(QByteArray, logged);
+    QFETCH(int, exitCode);
 
     fake->setScript(1, script);
     DfuUtil runner;
     QSignalSpy output(&runner, &DfuUtil::logOutput);
-    QCOMPARE(runner.execute({"-d", "0483:df11"}), ok);
+    int code = 0;
+    QCOMPARE(runner.execute({"-d", "0483:df11"}, &code), ok);
+    QCOMPARE(code, exitCode);
 
     QString joined;
     for (const QList<QVariant> &chunk : output)
@@ -185,8 +190,9 @@ void TestDfuUtil::silentToolIsKilled()
 {
     fake->setScript(1, Fake::out("Opening DFU capable USB device...\n") + Fake::ignoreSigterm() + Fake::hang());
     DfuUtil runner;
-    QSignalSpy output(&runner, &DfuUtil::logOutput);
-    QVERIFY(runner.execute({}));
+    int code = 0;
+    QVERIFY(runner.execute({}, &code));
+    QCOMPARE(code, -1);
     QCOMPARE(logContents(), QByteArray("Opening DFU capable USB device...\n"));
 }
 
@@ -261,25 +267,40 @@ void TestDfuUtil::staleDumpIsNeverRead()
     QVERIFY(!QFile::exists(dump));
 }
 
-void TestDfuUtil::installerPassesThePathAsOneArgument()
+void TestDfuUtil::installer_data()
 {
+    QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<bool>("ok");
+    const QByteArray after100 = Fake::out("Download\t[====] 100%\n");
+    QTest::newRow("exit 0 after 100") << after100 + Fake::exitCode(0) << true;
+    // A two-element image whose second element lies outside the flash.
+    QTest::newRow("exit 64 after 100")
+        << after100 + Fake::err("dfu-util: Last page at 0x1fff0fff is not writeable\n") + Fake::exitCode(64) << false;
+    QTest::newRow("exit 74 after 100")
+        << after100 + Fake::err("dfu-util: Error during abort get_status\n") + Fake::exitCode(74) << false;
+}
+
+void TestDfuUtil::installer()
+{
+    QFETCH(QByteArray, end);
+    QFETCH(bool, ok);
     const QString image = dataFolder + QStringLiteral("SX2100b0.dfu");
     QVERIFY(image.contains(QLatin1Char(' ')));
     QFile file(image);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("image");
     file.close();
-    fake->setScript(1, Fake::out("Download\t[====] 100%\n") + Fake::exitCode(74));
+    fake->setScript(1, end);
 
     DfuUtilInstaller installer(image);
     QSignalSpy result(&installer, &DfuUtilInstaller::result);
     installer.process();
     QCOMPARE(result.count(), 1);
-    QCOMPARE(result.at(0).at(0).toBool(), true);
+    QCOMPARE(result.at(0).at(0).toBool(), ok);
     QCOMPARE(fake->calls(), QList<QStringList>({{"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0",
                                                  "-D", image}}));
     QVERIFY(QFile::exists(image));
-    QCOMPARE(logContents(), QByteArray("Download\t[====] 100%\n"));
+    QVERIFY(logContents().startsWith("Download\t[====] 100%\n"));
 }
 
 // Paths reach the tool as they are: nothing in them is ever read by a shell.

@@ -4,8 +4,10 @@
 # run builds byte-identical files.
 #
 #   make-images.sh OUTDIR            OUTDIR/SXxxxxxx.dfu, one per catalogue row
-#   make-images.sh --broken OUTDIR   OUTDIR/badcrc/SXxxxxxx.dfu (suffix CRC wrong) and
-#                                    OUTDIR/badvid/SXxxxxxx.dfu (built for 0483:df12)
+#   make-images.sh --broken OUTDIR   OUTDIR/badcrc/SXxxxxxx.dfu (suffix CRC wrong),
+#                                    OUTDIR/badvid/SXxxxxxx.dfu (built for 0483:df12) and
+#                                    OUTDIR/unwritable/SXxxxxxx.dfu (a last element in system
+#                                    memory, which dfu-util refuses after writing the others)
 #
 # Elements stay clear of the identity cells (flash page or sector holding 0x0800F800,
 # OTP, data EEPROM), so that a unit still identifies itself after an installation.
@@ -88,7 +90,7 @@ if [ $broken -eq 0 ]; then
         build "$name" 0x0483:0xdf11 "$outdir/$name.dfu" $elements
     done < <(catalogue)
 else
-    mkdir -p "$outdir/badcrc" "$outdir/badvid"
+    mkdir -p "$outdir/badcrc" "$outdir/badvid" "$outdir/unwritable"
     while read -r name elements; do
         # shellcheck disable=SC2086
         build "$name" 0x0483:0xdf11 "$outdir/badcrc/$name.dfu" $elements
@@ -97,5 +99,7 @@ else
             "$outdir/badcrc/$name.dfu"
         # shellcheck disable=SC2086
         build "$name" 0x0483:0xdf12 "$outdir/badvid/$name.dfu" $elements
+        # shellcheck disable=SC2086
+        build "$name" 0x0483:0xdf11 "$outdir/unwritable/$name.dfu" $elements 0x1FFF0000:256
     done < <(catalogue)
 fi
