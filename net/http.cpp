@@ -37,19 +37,6 @@ void Http::abandon()
     cleanup();
 }
 
-void Http::prepare(const QUrl &server)
-{
-    if (!manager)
-        manager = new QNetworkAccessManager(this);
-    // A connection that the server drops meanwhile is simply opened again.
-    if (server.scheme() == QLatin1String("http"))
-        manager->connectToHost(server.host(), quint16(server.port(80)));
-#if QT_CONFIG(ssl)
-    else if (server.scheme() == QLatin1String("https"))
-        manager->connectToHostEncrypted(server.host(), quint16(server.port(443)));
-#endif
-}
-
 void Http::download(const QString &url, QFile *file, QWidget *parent)
 {
     cleanup();
@@ -61,8 +48,14 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
 
     if (!manager)
         manager = new QNetworkAccessManager(this);
-    reply = manager->get(QNetworkRequest(QUrl(url, QUrl::TolerantMode)));
-    // Unbounded by default: Qt would take in the whole image ahead of us.
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // The image as stored: Content-Length is then the image's own length, which
+    // transferSucceeded() checks. Qt would ask for gzip and unpack it, and a
+    // compressed body cut short would pass for a whole image.
+    request.setRawHeader("Accept-Encoding", "identity");
+    reply = manager->get(request);
+    // Bounds what Qt holds ahead of httpReadyRead(), which drains it each time;
+    // unbounded, Qt would take in the whole image.
     reply->setReadBufferSize(readBufferSize);
     connect(reply, SIGNAL(finished()), this, SLOT(httpFinished()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(httpReadyRead()));
@@ -123,11 +116,9 @@ bool Http::transferSucceeded() const
     if (status < 200 || status > 299)
         return false;
     // Qt may report a connection closed before the announced length as a
-    // success. A compressed body has another length once Qt has unpacked it.
+    // success. Qt unpacks nothing here (see download()), so the lengths compare.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && reply->rawHeader("Content-Encoding").isEmpty())
-        return length.toLongLong() == bytesWritten;
-    return true;
+    return !length.isValid() || length.toLongLong() == bytesWritten;
 }
 
 void Http::httpFinished()

@@ -7,7 +7,6 @@
 class QFile;
 class QNetworkReply;
 class QProgressDialog;
-class QUrl;
 class QWidget;
 
 namespace Strobix {
@@ -22,11 +21,6 @@ class Http : public QObject
 public:
     Http();
     ~Http() override;
-
-    // Does the first download's one-time work ahead of it: makes the network
-    // manager and opens a connection to server. Meant for while the caller
-    // waits on something else; a download works without it.
-    void prepare(const QUrl &server);
 
     // Starts the download and returns at once. Throws the failure text as a
     // QString when the file cannot be opened for writing.

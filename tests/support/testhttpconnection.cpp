@@ -44,6 +44,10 @@ void TestHttpConnection::onReadyRead()
     }
     const QString target = QString::fromLatin1(requestLine.at(1));
     m_server->recordRequest(target);
+    const QByteArray lowerHead = m_buffer.left(end).toLower();
+    const int encoding = lowerHead.indexOf("\r\naccept-encoding:");
+    m_acceptsDeflate = encoding >= 0
+        && lowerHead.mid(encoding, lowerHead.indexOf("\r\n", encoding + 2) - encoding).contains("deflate");
     answer(target, requestLine.at(0) == "HEAD");
 }
 
@@ -57,13 +61,17 @@ QByteArray TestHttpConnection::head(const TestHttpServer::Reply &reply, bool wit
         h += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
     if (!reply.location.isEmpty())
         h += "Location: " + reply.location + "\r\n";
+    if (reply.compressible && m_acceptsDeflate)
+        h += "Content-Encoding: deflate\r\n";
     h += "Connection: close\r\n\r\n";
     return h;
 }
 
 void TestHttpConnection::answer(const QString &target, bool headOnly)
 {
-    const TestHttpServer::Reply reply = m_server->replyFor(target);
+    TestHttpServer::Reply reply = m_server->replyFor(target);
+    if (reply.compressible && m_acceptsDeflate)
+        reply.body = qCompress(reply.body).mid(4); // zlib's stream without Qt's length prefix
     const QByteArray body = headOnly ? QByteArray() : reply.body;
     switch (reply.mode) {
     case TestHttpServer::Reply::NeverAnswer:

@@ -32,6 +32,7 @@ private:
     QByteArray m_buffer;
     QByteArray m_pending; // body bytes still to trickle
     bool m_answered = false;
+    bool m_acceptsDeflate = false;
 };
 
 #endif

@@ -28,6 +28,9 @@ public:
             NeverAnswer     // read the request, stay silent and connected
         } mode = Normal;
         QByteArray location; // sent as Location when not empty
+        // Sent deflated, with the deflated length, when the request allows it,
+        // as a server with compression switched on does.
+        bool compressible = false;
         int cutAfter = 0;
         int trickleChunk = 1024;
         int trickleIntervalMs = 20;
