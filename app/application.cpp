@@ -2,9 +2,31 @@
 
 namespace Strobix {
 
-Application::Application(int &argc, char **argv)
-    : QApplication(argc, argv)
+namespace {
+
+const char glIntegration[] = "QT_XCB_GL_INTEGRATION";
+bool glIntegrationSetHere = false;
+
+// The window draws in software only; loading the OpenGL stack (a software
+// renderer where no GPU driver is) took longer than everything else before
+// the first frame. A setting of the user's own is kept.
+int &withoutOpenGl(int &argc)
 {
+    glIntegrationSetHere = !qEnvironmentVariableIsSet(glIntegration);
+    if (glIntegrationSetHere)
+        qputenv(glIntegration, "none");
+    return argc;
+}
+
+} // namespace
+
+Application::Application(int &argc, char **argv)
+    : QApplication(withoutOpenGl(argc), argv)
+{
+    // The platform has read it by now. dfu-util and the browser that the
+    // homepage button starts get the user's environment, not ours.
+    if (glIntegrationSetHere)
+        qunsetenv(glIntegration);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

@@ -5,7 +5,8 @@
 
 namespace Strobix {
 
-// Qt does not support exceptions unwinding through its event loop. A failure
+// Starts without Qt's OpenGL integration, and keeps failure texts: Qt does
+// not support exceptions unwinding through its event loop. A failure
 // text thrown by an event handler is caught here instead; the event loop is
 // left with -1 and the start-up routine reports the text.
 class Application : public QApplication

@@ -6,7 +6,6 @@
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
-    Strobix::drawWithoutOpenGl();
     Strobix::Application app(argc, argv);
     Strobix::setApplicationIdentity();
     Strobix::useSystemProxy();

@@ -5,23 +5,11 @@
 #include "ui/updatewidget.h"
 
 #include <QDir>
-#include <QFontDatabase>
 #include <QMessageBox>
 #include <QNetworkProxyFactory>
 #include <QStandardPaths>
-#include <QThread>
-
-#include <memory>
 
 namespace Strobix {
-
-void drawWithoutOpenGl()
-{
-    // Loading it (a software renderer where no GPU driver is) took longer
-    // than everything else before the first frame.
-    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-}
 
 void setApplicationIdentity()
 {
@@ -54,12 +42,6 @@ static void showFailure(const QString &text)
 
 int runMainWindow(Application &app)
 {
-    // The buttons need the font database for the first frame. Building it reads
-    // the whole font configuration, so it runs meanwhile, while the pictures
-    // are decoded; the database may be used from any thread.
-    const std::unique_ptr<QThread> fontLookup(QThread::create([] { QFontDatabase().families(); }));
-    fontLookup->start();
-
     int result = 0;
     QString failure;
     try {
@@ -69,7 +51,6 @@ int runMainWindow(Application &app)
     } catch (const QString &text) {
         failure = text;
     }
-    fontLookup->wait();
     // The window is gone by now, as the user must not go on working in it.
     if (failure.isNull())
         failure = app.takeFailureText();

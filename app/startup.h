@@ -5,10 +5,6 @@ namespace Strobix {
 
 class Application;
 
-// Before the application object: the window draws in software only, so the
-// OpenGL stack is not loaded. A setting of the user's own is kept.
-void drawWithoutOpenGl();
-
 // Organisation name and domain, application name; the data location derives from them.
 void setApplicationIdentity();
 

@@ -1,14 +1,12 @@
 // One download through Strobix::Http under its real progress dialog, over the
-// shown main window, then the transfer time and the process's peak RSS. As in
-// the updater, Http::prepare() comes first, for as long as the quickest
-// identification takes; the time runs from download() to finished().
+// shown main window, then the transfer time and the process's peak RSS. The
+// time runs from download() to finished().
 //
 //   httpbench [--qt-alone] URL OUTFILE
 //       prints "ms=<transfer ms> rss_kib=<peak> bytes=<file size>"
 //
 // --qt-alone: the same download with Qt's network manager and nothing of ours
-// (no dialog, no checks), prepared the same way: the floor for any download
-// built on it.
+// (no dialog, no checks): the floor for any download built on it.
 //
 // Exits 1 when the download failed.
 
@@ -21,7 +19,6 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -30,21 +27,9 @@
 
 namespace {
 
-// One identification read on the virtual unit takes about this long.
-const int quickestIdentificationMs = 10;
-
-void waitAsIdentificationDoes()
-{
-    QEventLoop identification;
-    QTimer::singleShot(quickestIdentificationMs, &identification, &QEventLoop::quit);
-    identification.exec();
-}
-
 double downloadWithHttp(const QUrl &url, QFile *file, QWidget *parent)
 {
     Strobix::Http http;
-    http.prepare(url);
-    waitAsIdentificationDoes();
     QEventLoop loop;
     QObject::connect(&http, &Strobix::Http::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
@@ -58,8 +43,6 @@ double downloadWithHttp(const QUrl &url, QFile *file, QWidget *parent)
 double downloadWithQtAlone(const QUrl &url, QFile *file)
 {
     QNetworkAccessManager manager;
-    manager.connectToHost(url.host(), quint16(url.port(80)));
-    waitAsIdentificationDoes();
     QEventLoop loop;
     QElapsedTimer timer;
     timer.start();

@@ -16,7 +16,8 @@ import tempfile
 import time
 
 MIB = 1024 * 1024
-DOWNLOAD_SIZES = [("64 KiB", 64 * 1024), ("1 MiB", MIB), ("16 MiB", 16 * MIB), ("256 MiB", 256 * MIB)]
+# The updater refuses a body over 16 MiB; the largest unit holds 1 MiB.
+DOWNLOAD_SIZES = [("64 KiB", 64 * 1024), ("1 MiB", MIB), ("16 MiB", 16 * MIB)]
 # name, virtual unit model, image the unit asks for
 UPDATES = [("X21 (1 identification read)", "x21-canon", "x21", "SX2100b0.dfu"),
            ("X33 (3 identification reads)", "x33-fuji", "x33", "SX330196.dfu")]
@@ -120,7 +121,7 @@ class Bench:
         self.out("Qt alone: Qt's network manager with nothing of ours (`httpbench --qt-alone`), "
                  "the floor for a download built on it.")
         self.out()
-        self.out("| image | Http ms | Qt alone ms | curl ms | ratio Http/curl | goal | ratio Qt alone/curl | Http peak RSS |")
+        self.out("| image | Http ms | Qt alone ms | curl ms | ratio Http/Qt alone | goal | ratio Http/curl | Http peak RSS |")
         self.out("|---|---:|---:|---:|---:|---|---:|---:|")
         target = os.path.join(self.work, "download.bin")
         rss = {}
@@ -145,16 +146,16 @@ class Bench:
                             rss_kib.append(int(f["rss_kib"]))
                     os.remove(target)
             self.note_load()
-            ratio = med(ms["http"]) / med(ms["curl"])
-            floor = med(ms["qt"]) / med(ms["curl"])
+            ratio = med(ms["http"]) / med(ms["qt"])
+            against_curl = med(ms["http"]) / med(ms["curl"])
             rss[size] = med(rss_kib)
-            goal = f"≤ 1.10: {verdict(ratio <= 1.10)}" if size >= 16 * MIB else "(none)"
-            results.append(ratio <= 1.10 or size < 16 * MIB)
+            goal = f"≤ 1.05: {verdict(ratio <= 1.05)}" if size >= 16 * MIB else "(none)"
+            results.append(ratio <= 1.05 or size < 16 * MIB)
             self.out(f"| {label} | {med(ms['http']):.1f} | {med(ms['qt']):.1f} | {med(ms['curl']):.1f} | "
-                     f"{ratio:.2f} | {goal} | {floor:.2f} | {rss[size] / 1024:.1f} MiB |")
-        growth = (rss[256 * MIB] - rss[MIB]) / 1024
+                     f"{ratio:.2f} | {goal} | {against_curl:.2f} | {rss[size] / 1024:.1f} MiB |")
+        growth = (rss[16 * MIB] - rss[MIB]) / 1024
         self.out()
-        self.out(f"Peak RSS growth of the Http process from 1 MiB to 256 MiB: {growth:+.2f} MiB "
+        self.out(f"Peak RSS growth of the Http process from 1 MiB to 16 MiB: {growth:+.2f} MiB "
                  f"(goal ≤ 2 MiB: {verdict(growth <= 2)})")
         self.out()
         return all(results) and growth <= 2

@@ -23,6 +23,7 @@ private slots:
     void dataFolder();
     void unwritableImageEndsTheProgram();
     void normalEndReturnsZero();
+    void childrenGetTheUsersEnvironment();
 
 private:
     std::unique_ptr<QTemporaryDir> home;
@@ -114,9 +115,24 @@ void TestStartup::normalEndReturnsZero()
     QCOMPARE(runMainWindow(*static_cast<Application *>(qApp)), 0);
 }
 
+// What the user's environment held, before the application object was made.
+static QByteArray usersGlIntegration;
+
+// dfu-util and the browser see the user's setting, not the one the updater starts with.
+void TestStartup::childrenGetTheUsersEnvironment()
+{
+    QProcess child;
+    child.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                            QStringLiteral("printf %s \"${QT_XCB_GL_INTEGRATION-unset}\"")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.readAll(), usersGlIntegration);
+}
+
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
+    usersGlIntegration = qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION") ? qgetenv("QT_XCB_GL_INTEGRATION")
+                                                                            : QByteArray("unset");
     Application app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestStartup test;

@@ -45,7 +45,11 @@ HelpDialog::HelpDialog(QWidget *parent)
     setMinimumSize(560, 200);
 
     auto *mainLayout = new QVBoxLayout;
-    scrollArea = new QScrollArea;
+    auto *scrollArea = new QScrollArea;
+    auto *label = new QLabel(QString::fromUtf8(helpText));
+    label->setMargin(8);
+    // Not widget-resizable: the label keeps its natural size and the area scrolls it.
+    scrollArea->setWidget(label);
 
     auto *buttonRow = new QHBoxLayout;
     auto *closeButton = new QPushButton(QStringLiteral("Schliessen / Close"));
@@ -57,17 +61,6 @@ HelpDialog::HelpDialog(QWidget *parent)
     setLayout(mainLayout);
 
     connect(closeButton, SIGNAL(clicked()), this, SLOT(close()));
-}
-
-void HelpDialog::setVisible(bool visible)
-{
-    if (visible && !scrollArea->widget()) {
-        auto *label = new QLabel(QString::fromUtf8(helpText));
-        label->setMargin(8);
-        // Not widget-resizable: the label keeps its natural size and the area scrolls it.
-        scrollArea->setWidget(label);
-    }
-    QDialog::setVisible(visible);
 }
 
 } // namespace Strobix

@@ -3,8 +3,6 @@
 
 #include <QDialog>
 
-class QScrollArea;
-
 namespace Strobix {
 
 // The bilingual help text in a scrollable label; closing only hides it.
@@ -15,14 +13,7 @@ class HelpDialog : public QDialog
 public:
     explicit HelpDialog(QWidget *parent);
 
-    void setVisible(bool visible) override;
-
     static const char helpText[];
-
-private:
-    // Gets its label at the first show: laying out the rich text loads the
-    // fonts, which would otherwise delay the main window's first frame.
-    QScrollArea *scrollArea;
 };
 
 } // namespace Strobix

@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QThread>
-#include <QUrl>
 
 namespace Strobix {
 
@@ -34,8 +33,6 @@ void FirmwareUpdater::startUpdate(QWidget *parent)
         errorText = QString();
     parentWidget = parent;
     runInThread(new DfuUtilOtp, SIGNAL(result(QString)), SLOT(otpFinished(QString)));
-    // While the tool identifies the unit, so that the download does not wait for it.
-    downloader.prepare(QUrl(QString::fromUtf8(firmwareBaseUrl)));
 }
 
 void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
