@@ -14,7 +14,7 @@ cd "$(dirname "$0")/../.."
 seconds=${1:-30}
 build=${STROBIX_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${STROBIX_JOBS:-$(nproc)}
-harnesses=(progress identification chunktotext)
+harnesses=(progress identification chunktotext dfuseimage)
 
 # clang and its fuzzer runtime are not among the build's own packages.
 missing=()
