@@ -3,6 +3,7 @@
 #include "app/globals.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 namespace Strobix {
 
 const char DfuUtilOtp::dumpFileName[] = "strobix.otp";
+const char DfuUtilOtp::unwritableDump[] = "!";
 
 namespace {
 
@@ -87,8 +89,6 @@ QString DfuUtilOtp::nameFromSecondArea(const QString &dumpPath, int offset)
 void DfuUtilOtp::process()
 {
     const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
-    // The tool refuses to upload into an existing file, and a stale dump must never be read.
-    QFile::remove(dumpPath);
 
     using Rule = QString (*)(const QString &, int);
     const struct {
@@ -100,6 +100,13 @@ void DfuUtilOtp::process()
         {areaArguments("1", "2", "0x08080080:8", dumpPath), nameFromThirdArea},
     };
     for (const auto &area : areas) {
+        // The tool refuses to upload into an existing file, so a dump left
+        // there would be read as this run's: it must be gone before each read.
+        QFile::remove(dumpPath);
+        if (QFileInfo::exists(dumpPath)) {
+            emit result(QString::fromLatin1(unwritableDump));
+            return;
+        }
         if (!execute(area.arguments)) {
             emit result(QStringLiteral("?"));
             return;

@@ -13,6 +13,9 @@ class DfuUtilOtp : public DfuUtil
 
 public:
     static const char dumpFileName[];
+    // The answer when an old dump cannot be removed: the tool would refuse to
+    // write a new one, and the old one must never be read.
+    static const char unwritableDump[];
 
     // The area rules. Each reads the dump at dumpPath and returns the image
     // file name, or an empty string when the dump does not qualify.
@@ -23,7 +26,8 @@ public:
     static QString imageName(quint8 model, quint8 second, quint8 third);
 
 signals:
-    // An image file name; empty: no compatible unit; "?": the tool failed to run.
+    // An image file name; empty: no compatible unit; "?": the tool failed to
+    // run; unwritableDump: the data folder cannot take the dump.
     void result(QString name);
 
 public slots:

@@ -13,7 +13,13 @@ namespace Strobix {
 namespace {
 // Enough to keep the transfer flowing, small next to the image.
 const qint64 readBufferSize = 256 * 1024;
+// The largest unit holds 1 MiB. A server that sends gigabytes would fill the disk.
+const qint64 largestImage = 16 * 1024 * 1024;
+// As long as dfu-util may stay silent: a stalled server ends the download.
+const int silenceTimeoutMs = 30000;
 } // namespace
+
+const char Http::writeFailureText[] = "Datei kann nicht geschrieben werden! / Cannot write local file!";
 
 Http::Http()
 {
@@ -42,9 +48,10 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
     cleanup();
     this->file = file;
     writeFailed = false;
+    tooLarge = false;
     bytesWritten = 0;
     if (!file->open(QIODevice::WriteOnly))
-        throw QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!");
+        throw QString::fromUtf8(writeFailureText);
 
     if (!manager)
         manager = new QNetworkAccessManager(this);
@@ -53,6 +60,7 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
     // transferSucceeded() checks. Qt would ask for gzip and unpack it, and a
     // compressed body cut short would pass for a whole image.
     request.setRawHeader("Accept-Encoding", "identity");
+    request.setTransferTimeout(silenceTimeoutMs);
     reply = manager->get(request);
     // Bounds what Qt holds ahead of httpReadyRead(), which drains it each time;
     // unbounded, Qt would take in the whole image.
@@ -68,6 +76,8 @@ void Http::download(const QString &url, QFile *file, QWidget *parent)
     progressDialog->setValue(0);
     showProgressDialogNow(progressDialog);
     connect(progressDialog, SIGNAL(canceled()), this, SLOT(canceled()));
+    // Escape rejects the dialog without canceled(); it must not hide a running download.
+    connect(progressDialog, SIGNAL(rejected()), this, SLOT(canceled()));
 }
 
 void Http::httpReadyRead()
@@ -77,6 +87,12 @@ void Http::httpReadyRead()
         return;
     const QByteArray data = reply->readAll();
     bytesWritten += data.size();
+    if (bytesWritten > largestImage
+        || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > largestImage) {
+        tooLarge = true;
+        reply->abort();
+        return;
+    }
     if (file->write(data) != data.size() || file->error() != QFileDevice::NoError) {
         writeFailed = true;
         reply->abort();
@@ -108,7 +124,7 @@ void Http::canceled()
 
 bool Http::transferSucceeded() const
 {
-    if (writeFailed || reply->error() != QNetworkReply::NoError)
+    if (writeFailed || tooLarge || reply->error() != QNetworkReply::NoError)
         return false;
     // Qt does not follow redirects here and reports them without an error:
     // a redirect page or any other non-2xx answer is not an image.

@@ -22,6 +22,9 @@ public:
     Http();
     ~Http() override;
 
+    // Thrown by download() when the file cannot be opened for writing.
+    static const char writeFailureText[];
+
     // Starts the download and returns at once. Throws the failure text as a
     // QString when the file cannot be opened for writing.
     void download(const QString &url, QFile *file, QWidget *parent);
@@ -51,6 +54,8 @@ private:
     QProgressDialog *progressDialog = nullptr;
     // Set when the file could not take the bytes (a full disk): the transfer is aborted.
     bool writeFailed = false;
+    // Set when the body passes the largest image: the transfer is aborted.
+    bool tooLarge = false;
     qint64 bytesWritten = 0;
 };
 

@@ -147,7 +147,8 @@ run_phase() {
     chmod 700 "$runtime"
     ln -s "$fake" "$work/dfu-util/dfu-util"
     ln -s "$fake" "$work/dfu-util/dfu-util.exe"
-    head -c 49152 /dev/urandom > "$firmware/$image"
+    head -c 49152 /dev/urandom > "$dir/image.bin"
+    dfuse-pack -b "0x08004000:$dir/image.bin" -D 0x0483:0xdf11 "$firmware/$image" > /dev/null
 
     # The unit's identity: an X21 record in the first area.
     {

@@ -32,6 +32,7 @@ private slots:
     void cleanup();
     void transfer_data();
     void transfer();
+    void closingTheDialogAborts_data();
     void closingTheDialogAborts();
     void unwritableFileThrowsBeforeAnyRequest();
     void fullDisk();
@@ -80,7 +81,7 @@ int TestHttp::download(QFile &file, QProgressDialog **dialogAtEnd)
             *dialogAtEnd = dialogs.value(0);
     });
     http.download(url(QFileInfo(file.fileName()).fileName()), &file, window.get());
-    finished.wait(30000);
+    finished.wait(60000);
     disconnect(probe);
     // Let the reply and the dialog go, then make sure nothing else arrives.
     if (!QTest::qWaitFor([&] { return window->findChildren<QProgressDialog *>().isEmpty(); }))
@@ -123,6 +124,17 @@ void TestHttp::transfer_data()
     for (int i = 0; i < compressed.body.size(); ++i)
         compressed.body[i] = char(QRandomGenerator::global()->bounded(256));
     QTest::newRow("a server that compresses, cut short") << compressed << false;
+    Reply huge;
+    huge.body = QByteArray(16 * 1024 * 1024 + 1, 'h');
+    huge.mode = Reply::Trickle;
+    huge.trickleChunk = 64 * 1024;
+    QTest::newRow("announced length over 16 MiB") << huge << false;
+    huge.mode = Reply::NoContentLength;
+    QTest::newRow("no length, bytes pass 16 MiB") << huge << false;
+    // Takes the whole 30 s that the download waits for a byte.
+    Reply stalled;
+    stalled.mode = Reply::NeverAnswer;
+    QTest::newRow("server stalls") << stalled << false;
     QTest::newRow("204 no content") << makeReply(204, "") << true;
 }
 
@@ -149,8 +161,16 @@ void TestHttp::transfer()
     QCOMPARE(server->requests(), QStringList{"/firmware/SX2100b0.dfu"});
 }
 
+void TestHttp::closingTheDialogAborts_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("close button") << false;
+    QTest::newRow("Escape") << true;
+}
+
 void TestHttp::closingTheDialogAborts()
 {
+    QFETCH(bool, escape);
     Reply slow;
     slow.body = QByteArray(1024 * 1024, 's');
     slow.mode = Reply::Trickle;
@@ -161,7 +181,10 @@ void TestHttp::closingTheDialogAborts()
     connect(&closer, &QTimer::timeout, [&] {
         QProgressDialog *dialog = window->findChild<QProgressDialog *>();
         if (dialog && dialog->isVisible() && dialog->value() > 0) {
-            dialog->close();
+            if (escape)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                dialog->close();
             closer.stop();
         }
     });

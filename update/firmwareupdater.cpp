@@ -1,13 +1,41 @@
 #include "update/firmwareupdater.h"
 
 #include "app/globals.h"
+#include "dfu/dfuseimage.h"
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QThread>
+#include <QTimer>
 
 namespace Strobix {
+
+namespace {
+
+const char downloadFailureText[] = "Kann Imagedatei nicht herunterladen / Cannot download image file";
+
+// Only a DfuSe image for the unit counts as downloaded: a captive portal's
+// login page or a cut-off body would otherwise reach dfu-util, whose refusal
+// reads as a failed update.
+bool holdsImageForUnit(QFile &file)
+{
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    const uchar *mapped = size > 0 ? file.map(0, size) : nullptr;
+    const QByteArray bytes = mapped ? QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size))
+                                    : file.readAll();
+    DfuseImage image;
+    const QList<QByteArray> device = QByteArray(dfuDeviceId).split(':');
+    const bool ok = DfuseImage::read(bytes, &image).isEmpty()
+                    && image.isFor(device.at(0).toUShort(nullptr, 16), device.at(1).toUShort(nullptr, 16));
+    file.close();
+    return ok;
+}
+
+} // namespace
 
 FirmwareUpdater::FirmwareUpdater()
 {
@@ -32,6 +60,8 @@ void FirmwareUpdater::startUpdate(QWidget *parent)
     if (!errorText.isNull())
         errorText = QString();
     parentWidget = parent;
+    if (!lockDataFolder())
+        return;
     runInThread(new DfuUtilOtp, SIGNAL(result(QString)), SLOT(otpFinished(QString)));
 }
 
@@ -51,8 +81,30 @@ void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
     thread->start();
 }
 
+bool FirmwareUpdater::lockDataFolder()
+{
+    runLock.reset(new QLockFile(dataFolder + QStringLiteral("strobix.lock")));
+    // An update takes minutes: only a lock whose owner is gone counts as stale.
+    runLock->setStaleLockTime(0);
+    if (runLock->tryLock(0))
+        return true;
+    const QString text = QString::fromUtf8(runLock->error() == QLockFile::LockFailedError
+                                               ? "Eine andere Aktualisierung läuft bereits / Another update is already running"
+                                               : Http::writeFailureText);
+    runLock.reset();
+    // startUpdate() returns before the outcome, as with every other run.
+    QTimer::singleShot(0, this, [this, text] { reportFailure(text); });
+    return false;
+}
+
+void FirmwareUpdater::endRun()
+{
+    runLock.reset();
+}
+
 void FirmwareUpdater::reportFailure(const QString &text)
 {
+    endRun();
     errorText = text;
     emit finished(false);
 }
@@ -73,6 +125,10 @@ void FirmwareUpdater::otpFinished(QString name)
         reportFailure(QString::fromUtf8("Kein kompatibles Gerät gefunden / No compatible device found"));
         return;
     }
+    if (name == QLatin1String(DfuUtilOtp::unwritableDump)) {
+        reportFailure(QString::fromUtf8(Http::writeFailureText));
+        return;
+    }
     releaseImageFile();
     imageFile = new QFile(dataFolder + name);
     downloader.download(QString::fromUtf8(firmwareBaseUrl) + name, imageFile, parentWidget);
@@ -80,8 +136,9 @@ void FirmwareUpdater::otpFinished(QString name)
 
 void FirmwareUpdater::httpFinished()
 {
-    if (!imageFile->exists()) {
-        reportFailure(QString::fromUtf8("Kann Imagedatei nicht herunterladen / Cannot download image file"));
+    if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
+        imageFile->remove();
+        reportFailure(QString::fromUtf8(downloadFailureText));
         return;
     }
     showInstallDialog();

@@ -7,7 +7,10 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 class QFile;
+class QLockFile;
 class QProgressDialog;
 class QThread;
 class QWidget;
@@ -48,6 +51,8 @@ private:
     void releaseImageFile();
     void showInstallDialog();
     void closeInstallDialog();
+    bool lockDataFolder();
+    void endRun();
 
     QWidget *parentWidget = nullptr;
     QFile *imageFile = nullptr;
@@ -63,6 +68,9 @@ private:
     // Only so that the destructor can let a running dfu-util finish: a unit
     // must never be left half-written because the window was closed.
     QList<QPointer<QThread>> workerThreads;
+    // Held from Start to the outcome: two updaters on one data folder would
+    // read each other's dump and write each other's image.
+    std::unique_ptr<QLockFile> runLock;
 };
 
 } // namespace Strobix

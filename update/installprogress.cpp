@@ -62,6 +62,7 @@ void FirmwareUpdater::installFinished(bool ok)
 {
     const int value = installDialog ? installDialog->value() : -1;
     closeInstallDialog();
+    endRun();
     if (ok && value == 100) {
         emit finished(true);
         return;
