@@ -26,6 +26,7 @@ private slots:
     void silentToolIsKilled();
     void identification_data();
     void identification();
+    void staleDumpIsNeverRead_data();
     void staleDumpIsNeverRead();
     void installer_data();
     void installer();
@@ -250,21 +251,40 @@ void TestDfuUtil::identification()
         QVERIFY(!QFile::exists(dump));
 }
 
+void TestDfuUtil::staleDumpIsNeverRead_data()
+{
+    QTest::addColumn<bool>("removable");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("an old dump is removed first") << true << "" << 3;
+    // As a file that a virus scanner holds, or an immutable one: the tool would
+    // refuse to write into it, and the old bytes must not be read instead.
+    QTest::newRow("an old dump that cannot be removed ends the run") << false << "!" << 0;
+}
+
 void TestDfuUtil::staleDumpIsNeverRead()
 {
+    QFETCH(bool, removable);
+    QFETCH(QString, answer);
+    QFETCH(int, runs);
     const QString dump = dataFolder + QStringLiteral("strobix.otp");
-    QFile stale(dump);
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write(QByteArray::fromHex("2100b0ffffffffff"));
-    stale.close();
+    if (removable) {
+        QFile stale(dump);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write(QByteArray::fromHex("2100b0ffffffffff"));
+    } else {
+        QVERIFY(QDir().mkpath(dump + QStringLiteral("/held")));
+    }
     // The fake writes nothing, as a tool that found no unit.
     fake->setDefaultScript(Fake::exitCode(74));
     DfuUtilOtp worker;
     QSignalSpy result(&worker, &DfuUtilOtp::result);
     worker.process();
     QCOMPARE(result.count(), 1);
-    QCOMPARE(result.at(0).at(0).toString(), QString());
-    QVERIFY(!QFile::exists(dump));
+    QCOMPARE(result.at(0).at(0).toString(), answer);
+    QCOMPARE(fake->calls().size(), runs);
+    QCOMPARE(QFileInfo::exists(dump), !removable);
+    QDir(dump).removeRecursively();
 }
 
 void TestDfuUtil::installer_data()
