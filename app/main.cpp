@@ -1,5 +1,8 @@
 #include "app/application.h"
 #include "app/startup.h"
+#ifdef Q_OS_UNIX
+#include "app/unixsignals.h"
+#endif
 
 #include <QtGlobal>
 
@@ -7,6 +10,9 @@ int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
     Strobix::Application app(argc, argv);
+#ifdef Q_OS_UNIX
+    const Strobix::UnixSignals signalsEndTheLoop;
+#endif
     Strobix::setApplicationIdentity();
     Strobix::useSystemProxy();
     Strobix::prepareDataFolder();

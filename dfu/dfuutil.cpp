@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 
+#include <csignal>
 #include <cstring>
 
 namespace Strobix {
@@ -12,6 +13,25 @@ namespace Strobix {
 const char dfuDeviceId[] = "0483:df11";
 const char DfuUtil::programPath[] = "dfu-util/dfu-util.exe";
 const char DfuUtil::logFileName[] = "dfu-util.log";
+
+namespace {
+
+// dfu-util must never die of a closed pipe while it writes the unit: when the
+// updater is killed, the tool gets EPIPE on its output and goes on writing.
+// An ignored signal stays ignored across exec; QProcess resets SIGPIPE in
+// the child before this runs.
+class ToolProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override
+    {
+#ifdef Q_OS_UNIX
+        ::signal(SIGPIPE, SIG_IGN);
+#endif
+    }
+};
+
+} // namespace
 
 QString DfuUtil::chunkToText(const QByteArray &chunk)
 {
@@ -25,7 +45,7 @@ bool DfuUtil::execute(const QStringList &arguments, int *exitCode)
 {
     if (exitCode)
         *exitCode = -1;
-    QProcess process;
+    ToolProcess process;
     process.setReadChannel(QProcess::StandardOutput);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QString::fromLatin1(programPath), arguments, QIODevice::ReadOnly);

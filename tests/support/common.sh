@@ -1,0 +1,60 @@
+# Helpers for the test scripts that drive the real updater. Source it.
+# shellcheck shell=bash
+
+# Runs the calling script again in a network namespace of its own, so that its
+# servers can use the build's fixed port beside other test runs and ./run.sh.
+# Where the machine allows none, it says so and goes on with the shared port.
+own_loopback() {
+    [ -z "${STROBIX_OWN_LOOPBACK:-}" ] || return 0
+    export STROBIX_OWN_LOOPBACK=1
+    local unshare=(unshare -n)
+    [ "$(id -u)" -eq 0 ] || unshare=(unshare -rn)
+    if "${unshare[@]}" true 2> /dev/null; then
+        exec "${unshare[@]}" bash -c 'ip link set lo up && exec bash "$0" "$@"' "$@"
+    fi
+    echo "note: no private network namespace here; using the shared loopback" >&2
+}
+
+# Polls COMMAND every 0.1 s until it succeeds or TENTHS tries have passed.
+poll() {
+    local tenths=$1 i
+    shift
+    for ((i = 0; i < tenths; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Background processes the script started; stop_all ends them.
+background=()
+stop_all() {
+    local p
+    for p in "${background[@]}"; do kill "$p" 2> /dev/null; done
+    wait "${background[@]}" 2> /dev/null
+}
+
+# An X server of its own (display chosen by Xvfb), exported as DISPLAY.
+start_xvfb() {
+    local fd display=""
+    exec {fd}<> <(:)
+    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+    background+=($!)
+    read -r -t 30 -u "$fd" display
+    exec {fd}>&-
+    [ -n "$display" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$display
+}
+
+# Sets $window to a visible window of process PID other than those given after it.
+other_window() {
+    local pid=$1 w
+    shift
+    window=""
+    for w in $(xdotool search --onlyvisible --pid "$pid" 2> /dev/null); do
+        case " $* " in *" $w "*) ;; *) window=$w; return 0 ;; esac
+    done
+    return 1
+}
+
+ended() { ! kill -0 "$1" 2> /dev/null; }
