@@ -59,7 +59,7 @@ step "package build (with its unit tests)"
 
 # Its note that it runs as root is no finding.
 lintian_rc=0
-lintian --fail-on error,warning --info "$deb" > "$out/lintian.txt" 2>&1 || lintian_rc=$?
+lintian --fail-on error,warning --display-info "$deb" > "$out/lintian.txt" 2>&1 || lintian_rc=$?
 sed -i '/^running with root privileges is not recommended!$/d' "$out/lintian.txt"
 echo "lintian: exit $lintian_rc, $(wc -l < "$out/lintian.txt") lines of output"
 sed 's/^/  /' "$out/lintian.txt"
