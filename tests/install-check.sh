@@ -8,9 +8,8 @@ dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 # Desktop entries hold absolute paths, so the prefix is the configured one.
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
-libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
 DESTDIR=$dest cmake --install "$build" > /dev/null
-program=$prefix/$libdir/strobix-updater
+program=$prefix/lib/strobix-updater
 dir=$dest$program
 fail() { echo "install check: $*" >&2; exit 1; }
 [ -x "$dir/strobix-updater" ] || fail "no program in $dir"

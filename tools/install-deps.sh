@@ -10,6 +10,8 @@ packages=(
     nginx-light curl python3
     imagemagick fonts-dejavu-core
     xvfb xdotool x11-utils openbox
+    # the Debian package and its checks (tools/deb/check.sh)
+    build-essential debhelper lintian desktop-file-utils appstream xclip
 )
 
 missing=()
