@@ -118,12 +118,16 @@ qt_flags="-xplatform win32-g++ -device-option CROSS_COMPILE=$MINGW_PREFIX- -open
  -no-feature-sql -no-feature-testlib -no-feature-xml -no-feature-concurrent -no-feature-printer"
 qt_ver=$(source_version qtbase-opensource-src)
 [ -n "$qt_ver" ] || { echo "apt-get source cannot find qtbase-opensource-src" >&2; exit 1; }
+# mingw's import libraries are named in lower case; Qt's Schannel backend links
+# two of them with capitals, which only a case-insensitive file system forgives.
+qt_patch='s/"-lSecur32" "-lCrypt32"/"-lsecur32" "-lcrypt32"/'
 # shellcheck disable=SC2086,SC2116  # the flags on one line
-qt_key="qtbase-opensource-src $qt_ver | mingw $gcc_ver | $(echo $qt_flags)"
+qt_key="qtbase-opensource-src $qt_ver | mingw $gcc_ver | $(echo $qt_flags) | $qt_patch"
 
 build_qt() {
     local src b=$work_dir/qtbase-build
     src=$(fetch_source qtbase-opensource-src "$qt_ver")
+    sed -i "$qt_patch" "$src/src/network/ssl/ssl.pri"
     # The installed tree is only valid once the key is written again.
     rm -f "$QT_TREE.key"; rm -rf "$QT_TREE" "$b"; mkdir -p "$b"
     cd "$b"
