@@ -1,0 +1,287 @@
+#!/usr/bin/env python3
+"""Mutant check: do the tests catch faults that a real change could bring?
+
+Each mutant below changes one place of the product code. For each one the
+script applies it to a scratch copy of the working tree, rebuilds, runs the
+tests that can catch it (fast ones first, stopping at the first failure) and
+prints "caught" or "SURVIVED". At the end it prints the score.
+
+    tools/ci/mutants.py [--only NAME_PART] [--list] [--keep]
+
+Runs in a network namespace of its own where it can, so that the tests that
+serve the build's fixed port may run beside anything else. A test is a CTest
+name, or NAME:FUNCTION to run one function of a Qt test binary. Takes about a
+minute a mutant on a 2-core machine; not part of CI.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+# name, file, text in the file (must occur once), its replacement, tests
+MUTANTS = [
+    # --- running dfu-util
+    ("missing tool counts as started", "dfu/dfuutil.cpp",
+     "if (!process.waitForStarted(startTimeoutMs))\n        return false;",
+     "if (!process.waitForStarted(startTimeoutMs))\n        return true;", ["tst_dfuutil"]),
+    ("stderr no longer merged", "dfu/dfuutil.cpp",
+     "QProcess::MergedChannels", "QProcess::SeparateChannels", ["tst_dfuutil"]),
+    ("text not cut at the first NUL", "dfu/dfuutil.cpp",
+     "nul ? int(static_cast<const char *>(nul) - data) : chunk.size()", "chunk.size()",
+     ["tst_dfuutil"]),
+    ("output at the tool's end lost", "dfu/dfuutil.cpp",
+     "    if (!tail.isEmpty())\n        forward(tail);", "", ["tst_dfuutil", "tst_workflow"]),
+    ("log not written", "dfu/dfuutil.cpp", "        log.write(chunk);", "", ["tst_dfuutil"]),
+    ("log appended, not emptied", "dfu/dfuutil.cpp",
+     "log.open(QIODevice::WriteOnly);", "log.open(QIODevice::Append);", ["tst_dfuutil"]),
+    ("crash counts as a normal end", "dfu/dfuutil.cpp",
+     "const bool ok = process.exitStatus() == QProcess::NormalExit;", "const bool ok = true;",
+     ["tst_dfuutil"]),
+    ("exit code ignored", "dfu/dfuutil.cpp",
+     "*exitCode = process.exitCode();", "*exitCode = 0;", ["tst_dfuutil"]),
+    ("killed tool reports exit code 0", "dfu/dfuutil.cpp",
+     "    if (exitCode)\n        *exitCode = -1;", "    if (exitCode)\n        *exitCode = 0;",
+     ["tst_dfuutil:silentToolIsKilled"]),
+    ("tool dies of a closed pipe", "dfu/dfuutil.cpp",
+     "        ::signal(SIGPIPE, SIG_IGN);", "", ["signals"]),
+    # --- installation
+    ("install with -c 0", "dfu/dfuutilinstaller.cpp",
+     'QStringLiteral("-c"), QStringLiteral("1"),', 'QStringLiteral("-c"), QStringLiteral("0"),',
+     ["tst_dfuutil"]),
+    ("install verdict ignores the exit code", "dfu/dfuutilinstaller.cpp",
+     "emit result(ran && exitCode == 0);", "emit result(ran);", ["tst_dfuutil"]),
+    # --- identification
+    ("first area reads 4 bytes", "dfu/dfuutilotp.cpp", '"0x0800F800:8"', '"0x0800F800:4"',
+     ["tst_dfuutil"]),
+    ("second area on alternate setting 0", "dfu/dfuutilotp.cpp",
+     'areaArguments(nullptr, "2", "0x1FFF7800"', 'areaArguments(nullptr, "0", "0x1FFF7800"',
+     ["tst_dfuutil"]),
+    ("third area without -c 1", "dfu/dfuutilotp.cpp",
+     'areaArguments("1", "2", "0x08080080:8"', 'areaArguments(nullptr, "2", "0x08080080:8"',
+     ["tst_dfuutil"]),
+    ("short record off by one", "dfu/dfuutilotp.cpp",
+     "const int shortRecordSize = 8;", "const int shortRecordSize = 7;",
+     ["tst_identification", "tst_dfuutil"]),
+    ("long record off by one", "dfu/dfuutilotp.cpp",
+     "const int longRecordSize = 256;", "const int longRecordSize = 255;",
+     ["tst_identification", "tst_dfuutil"]),
+    ("zero third byte accepted", "dfu/dfuutilotp.cpp",
+     "models.end() || third == 0)", "models.end())", ["tst_identification"]),
+    ("X33 no longer a third-area model", "dfu/dfuutilotp.cpp", "{0x07, 0x33}", "{0x07}",
+     ["tst_identification", "tst_dfuutil"]),
+    ("second area scans from byte 1", "dfu/dfuutilotp.cpp",
+     "for (int i = offset + 2; i < longRecordSize; ++i)",
+     "for (int i = offset + 1; i < longRecordSize; ++i)", ["tst_identification"]),
+    ("name without leading zeros", "dfu/dfuutilotp.cpp",
+     ".arg(model, 2, 16, QLatin1Char('0'))", ".arg(model, 1, 16, QLatin1Char('0'))",
+     ["tst_identification"]),
+    ("dump kept after a read", "dfu/dfuutilotp.cpp",
+     "        QFile::remove(dumpPath);\n        if (!name.isEmpty())",
+     "        if (!name.isEmpty())", ["tst_dfuutil"]),
+    ("old dump read when it cannot be removed", "dfu/dfuutilotp.cpp",
+     "if (QFileInfo::exists(dumpPath)) {", "if (false) {", ["tst_dfuutil"]),
+    ("failed run answers no device", "dfu/dfuutilotp.cpp",
+     'emit result(QStringLiteral("?"));', "emit result(QString());", ["tst_dfuutil"]),
+    ("offset bound off by one", "dfu/dfuutilotp.cpp",
+     "offset > shortRecordSize - 3", "offset > shortRecordSize - 2", ["tst_identification"]),
+    # --- progress and verdict
+    ("figure needs only three characters before it", "update/installprogress.cpp",
+     "if (p <= 3)", "if (p < 3)", ["tst_progress"]),
+    ("figure read from the wrong place", "update/installprogress.cpp",
+     "text.mid(p - 3, 3)", "text.mid(p - 2, 2)", ["tst_progress"]),
+    ("first figure instead of the last", "update/installprogress.cpp",
+     "text.lastIndexOf(QLatin1Char('%'))", "text.indexOf(QLatin1Char('%'))", ["tst_progress"]),
+    ("100 out of range", "update/installprogress.cpp", "value <= 100 ? value", "value < 100 ? value",
+     ["tst_progress"]),
+    ("99 counts as done", "update/installprogress.cpp", "if (ok && value == 100) {",
+     "if (ok && value >= 99) {", ["tst_workflow"]),
+    ("installer's answer ignored", "update/installprogress.cpp", "if (ok && value == 100) {",
+     "if (value == 100) {", ["tst_workflow"]),
+    ("closing the install dialog resets it", "update/installprogress.cpp",
+     "    disconnect(installDialog, SIGNAL(canceled()), installDialog, SLOT(cancel()));\n", "",
+     ["tst_workflow"]),
+    ("install dialog resets at 100", "update/installprogress.cpp",
+     "installDialog->setAutoReset(false);", "installDialog->setAutoReset(true);", ["tst_workflow"]),
+    ("catalogue text misspelt", "update/firmwarecatalogue.cpp", '"Firmware Update X33 Fuji"',
+     '"Firmware Update X33 Fujl"', ["tst_progress", "tst_workflow", "tst_endtoend"]),
+    ("catalogue name swapped", "update/firmwarecatalogue.cpp", '"SX580173.dfu"', '"SX580137.dfu"',
+     ["tst_progress", "tst_workflow", "tst_endtoend"]),
+    ("fallback text changed", "update/firmwarecatalogue.cpp",
+     'catalogueFallbackText[] = "Firmware Update";', 'catalogueFallbackText[] = "Firmware-Update";',
+     ["tst_progress", "tst_workflow"]),
+    # --- the run
+    ("tool failure text", "update/firmwareupdater.cpp", '"dfu-util nicht gefunden / not found"',
+     '"dfu-util nicht gefunden/not found"', ["tst_workflow"]),
+    ("no device text", "update/firmwareupdater.cpp", '"Kein kompatibles Gerät gefunden / No compatible device found"',
+     '"Kein kompatibles Geraet gefunden / No compatible device found"', ["tst_workflow"]),
+    ("refused download left on disk", "update/firmwareupdater.cpp",
+     "        imageFile->remove();\n", "", ["tst_workflow"]),
+    ("image for another device installed", "update/firmwareupdater.cpp",
+     "DfuseImage::read(bytes, &image).isEmpty()\n                    && image.isFor(",
+     "DfuseImage::read(bytes, &image).isEmpty()\n                    || image.isFor(",
+     ["tst_workflow", "tst_endtoend"]),
+    ("no lock on the data folder", "update/firmwareupdater.cpp", "if (runLock->tryLock(0))",
+     "if (true)", ["tst_workflow"]),
+    ("lock failure always blames a second updater", "update/firmwareupdater.cpp",
+     "runLock->error() == QLockFile::LockFailedError", "true", ["tst_workflow"]),
+    ("lock kept after the run", "update/installprogress.cpp", "    endRun();\n", "",
+     ["tst_workflow"]),
+    ("dump that cannot be written reads as no device", "update/firmwareupdater.cpp",
+     "if (name == QLatin1String(DfuUtilOtp::unwritableDump)) {", "if (false) {",
+     ["tst_workflow"]),
+    ("closing the window kills the running tool", "update/firmwareupdater.cpp",
+     "        thread->wait();\n", "", ["tst_workflow:closingTheWindow"]),
+    # --- the DfuSe reader
+    ("CRC not checked", "dfu/dfuseimage.cpp",
+     "if (u32(suffix + 12) != crc(file.constData(), int(size - 4)))", "if (false)",
+     ["tst_dfuseimage"]),
+    ("element may run past its target", "dfu/dfuseimage.cpp",
+     "u32(at + 4) > quint64(end - at - elementHeaderSize)",
+     "u32(at + 4) > quint64(end - at)", ["tst_dfuseimage"]),
+    ("wildcard product not accepted", "dfu/dfuseimage.cpp",
+     "(product == anyId || product == deviceProduct)", "(product == deviceProduct)",
+     ["tst_dfuseimage"]),
+    # --- the download
+    ("compressed answers allowed", "net/http.cpp",
+     '    request.setRawHeader("Accept-Encoding", "identity");\n', "", ["tst_http"]),
+    ("redirect kept as an image", "net/http.cpp", "status < 200 || status > 299",
+     "status < 200 || status > 399", ["tst_http"]),
+    ("body shorter than its length kept", "net/http.cpp",
+     "length.toLongLong() == bytesWritten", "length.toLongLong() >= bytesWritten", ["tst_http"]),
+    ("size limit off by one", "net/http.cpp", "largestImage = 16 * 1024 * 1024;",
+     "largestImage = 16 * 1024 * 1024 + 1;", ["tst_http"]),
+    ("stalled server waits forever", "net/http.cpp",
+     "    request.setTransferTimeout(silenceTimeoutMs);\n", "", ["tst_http"]),
+    ("Escape only hides the download", "net/http.cpp",
+     "    connect(progressDialog, SIGNAL(rejected()), this, SLOT(canceled()));\n", "",
+     ["tst_http"]),
+    ("closing the dialog does not abort", "net/http.cpp",
+     "    if (reply)\n        reply->abort();\n}", "}", ["tst_http"]),
+    ("failed download left on disk", "net/http.cpp",
+     "        if (!transferSucceeded())\n            file->remove();",
+     "        transferSucceeded();", ["tst_http"]),
+    ("full disk ignored", "net/http.cpp", "        writeFailed = true;\n        reply->abort();",
+     "        reply->abort();", ["tst_http"]),
+    ("unwritable image file goes unreported", "net/http.cpp",
+     "        throw QString::fromUtf8(writeFailureText);", "        return;", ["tst_http"]),
+    # --- start-up and window
+    ("data folder without its trailing slash", "app/startup.cpp", 'QStringLiteral("/kelvio/")',
+     'QStringLiteral("/kelvio")', ["tst_startup"]),
+    ("failure text ends the program with 1", "app/application.cpp", "exit(-1);", "exit(1);",
+     ["tst_startup"]),
+    ("OpenGL setting leaks to children", "app/application.cpp",
+     "        qunsetenv(glIntegration);", "", ["tst_startup"]),
+    ("SIGTERM kills mid-write", "app/unixsignals.cpp", "for (int number : {SIGTERM, SIGHUP, SIGINT})",
+     "for (int number : {SIGHUP, SIGINT})", ["signals"]),
+    ("file size limit kills the program", "app/unixsignals.cpp",
+     "    std::signal(SIGXFSZ, SIG_IGN);\n", "", ["signals"]),
+    ("success shown as a failure box", "ui/updatewidget.cpp",
+     "        QMessageBox::information(this", "        QMessageBox::critical(this", ["tst_workflow"]),
+    ("Start stays enabled during a run", "ui/updatewidget.cpp",
+     "    startButton->setDisabled(true);\n", "", ["tst_workflow"]),
+    ("help text loses an umlaut", "ui/helpdialog.cpp", '"\\u00d6ffnet diese Anzeige', '"Oeffnet diese Anzeige',
+     ["tst_windows"]),
+    ("homepage address wrong", "app/globals.cpp", '"https://www.kelvio.example/"',
+     '"http://www.kelvio.example/"', ["tst_windows"]),
+]
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+
+
+def own_loopback():
+    if os.environ.get("STROBIX_OWN_LOOPBACK"):
+        return
+    os.environ["STROBIX_OWN_LOOPBACK"] = "1"
+    unshare = ["unshare", "-n"] if os.geteuid() == 0 else ["unshare", "-rn"]
+    if run(unshare + ["true"]).returncode == 0:
+        args = " ".join("'" + a.replace("'", "'\\''") + "'" for a in [sys.executable] + sys.argv)
+        os.execvp(unshare[0], unshare + ["sh", "-c", "ip link set lo up && exec " + args])
+    print("note: no private network namespace here; using the shared loopback", file=sys.stderr)
+
+
+def test_command(build, test):
+    """A test as a command: the CTest test, or one function of a Qt test binary."""
+    if ":" not in test:
+        return ["ctest", "--test-dir", build, "-R", "^" + test + "$", "--timeout", "600",
+                "--output-on-failure"]
+    binary, function = test.split(":", 1)
+    return [os.path.join(build, "tests", binary), function]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--only", help="run only mutants whose name contains this")
+    parser.add_argument("--list", action="store_true", help="list the mutants and exit")
+    parser.add_argument("--keep", action="store_true", help="keep the scratch copy")
+    args = parser.parse_args()
+    mutants = [m for m in MUTANTS if not args.only or args.only in m[0]]
+    if args.list:
+        for name, path, *_ in mutants:
+            print(f"{path}: {name}")
+        return 0
+    own_loopback()
+
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    scratch = tempfile.mkdtemp(prefix="strobix-mutants-")
+    src, build = os.path.join(scratch, "src"), os.path.join(scratch, "build")
+    ignore = shutil.ignore_patterns(".git", "build*", ".run")
+    shutil.copytree(source, src, ignore=ignore, symlinks=True)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    for step in (["cmake", "-S", src, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
+                 ["cmake", "--build", build, "-j", str(os.cpu_count() or 2)]):
+        result = run(step)
+        if result.returncode != 0:
+            print(result.stdout[-3000:])
+            return 2
+    # The unmutated tests must pass, or nothing below means anything.
+    for test in sorted({t for m in mutants for t in m[4]}):
+        result = run(test_command(build, test), env=env, cwd=build)
+        if result.returncode != 0:
+            print(f"baseline: {test} fails without any mutant:\n{result.stdout[-3000:]}")
+            return 2
+
+    caught, survived = 0, []
+    for name, path, before, after, tests in mutants:
+        started = time.time()
+        target = os.path.join(src, path)
+        original = open(target, encoding="utf-8").read()
+        if original.count(before) != 1:
+            print(f"{name}: its text occurs {original.count(before)} times in {path}; fix the list")
+            return 2
+        open(target, "w", encoding="utf-8").write(original.replace(before, after))
+        try:
+            built = run(["cmake", "--build", build, "-j", str(os.cpu_count() or 2)])
+            if built.returncode != 0:
+                verdict, by = "caught", "the build"
+            else:
+                verdict, by = "SURVIVED", ""
+                for test in tests:
+                    if run(test_command(build, test), env=env, cwd=build).returncode != 0:
+                        verdict, by = "caught", test
+                        break
+        finally:
+            open(target, "w", encoding="utf-8").write(original)
+        if verdict == "caught":
+            caught += 1
+        else:
+            survived.append(name)
+        print(f"{verdict:8} {name} ({path}{', by ' + by if by else ''}, {time.time() - started:.0f} s)",
+              flush=True)
+    run(["cmake", "--build", build, "-j", str(os.cpu_count() or 2)])
+    if not args.keep:
+        shutil.rmtree(scratch, ignore_errors=True)
+    total = len(mutants)
+    print(f"score: {caught}/{total} caught ({100.0 * caught / total:.1f} %)")
+    for name in survived:
+        print(f"survived: {name}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
