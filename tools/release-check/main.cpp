@@ -3,7 +3,7 @@
 // as a DfuSe file for 0483:df11, written by the real dfu-util into a fresh virtual
 // unit of its model with the updater's command line, and read back.
 
-#include "dfusecheck.h"
+#include "releaserules.h"
 
 #include "app/globals.h"
 #include "app/startup.h"
@@ -32,8 +32,6 @@ using namespace ReleaseCheck;
 
 namespace {
 
-const quint16 unitVendor = 0x0483;
-const quint16 unitProduct = 0xdf11;
 const int downloadTimeoutMs = 60000;
 const int toolLimitMs = 120000; // a bound on a hung tool, not a speed target
 
@@ -175,10 +173,11 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
         return QStringLiteral("cannot write %1").arg(imagePath);
     saved.close();
 
-    QVector<Element> elements;
-    problem = checkDfuseImage(image, unitVendor, unitProduct, &elements);
+    Strobix::DfuseImage dfuse;
+    problem = checkReleaseImage(image, dfuse);
     if (!problem.isEmpty())
         return problem;
+    const QVector<Strobix::DfuseImage::Element> &elements = dfuse.elements;
 
     const QString model = profileFor(imageName);
     if (model.isEmpty())
@@ -202,7 +201,7 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
         return toolFailure(QStringLiteral("dfu-util -D"), install);
 
     for (int i = 0; i < elements.size(); ++i) {
-        const Element &e = elements[i];
+        const Strobix::DfuseImage::Element &e = elements[i];
         const QString where = QStringLiteral("0x%1").arg(e.address, 8, 16, QLatin1Char('0'));
         const QString readPath = dir.filePath(QStringLiteral("element-%1.bin").arg(i + 1));
         const ToolRun upload = runTool(

@@ -1,57 +1,20 @@
 // strobix-release-check against an in-process firmware server that serves the
-// make-images.sh images, some of them spoiled; and its DfuSe file check on
-// images spoiled one field at a time.
+// make-images.sh images, some of them spoiled; and the release's own rules on
+// top of the updater's DfuSe reader.
 
-#include "dfusecheck.h"
+#include "dfusefile.h"
 #include "firmwareimages.h"
+#include "releaserules.h"
 #include "testhttpserver.h"
 
 #include "update/firmwarecatalogue.h"
 
-#include <QtEndian>
 #include <QtTest>
-
-using namespace ReleaseCheck;
 
 namespace {
 
 const QString sourceDir = QStringLiteral(STROBIX_SOURCE_DIR);
-const int toolLimitMs = 300000; // a bound on hangs, not a speed target
-
-// The X58 Canon image: two elements, 20480 bytes at 0x08004000 and 16384 at 0x08020000.
-const char x58Image[] = "SX580170.dfu";
-const int x58Size = 11 + 274 + 8 + 20480 + 8 + 16384 + 16;
-const int imageSizeAt = 6;
-const int targetAt = 11;
-const int targetSizeAt = targetAt + 266;
-const int elementCountAt = targetAt + 270;
-const int element2SizeAt = targetAt + 274 + 8 + 20480 + 4;
-
-struct Patch
-{
-    int at; // negative: from the end
-    QByteArray bytes;
-};
-using Patches = QVector<Patch>;
-
-QByteArray le16(quint16 value)
-{
-    QByteArray bytes(2, '\0');
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
-
-QByteArray le32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
-
-void setCrc(QByteArray &file)
-{
-    qToLittleEndian(dfuCrc(file.constData(), file.size() - 4), file.data() + file.size() - 4);
-}
+const int toolLimitMs = 600000; // a bound on hangs, not a speed target
 
 QByteArray readFile(const QString &path)
 {
@@ -59,40 +22,13 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
-
-struct ToolRun
-{
-    int exitCode = -1;
-    QByteArray output;
-};
-
-ToolRun runTool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    ToolRun run;
-    if (process.waitForStarted(toolLimitMs) && process.waitForFinished(toolLimitMs)
-        && process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    run.output = process.readAll();
-    return run;
-}
-
 // How the server offers one catalogue image.
 enum class Served {
-    BadCrc,    // from make-images.sh --broken: suffix CRC spoiled
-    BadVid,    // from make-images.sh --broken: built for 0483:df12
-    Missing,   // 404
-    Truncated, // a file of the first half of the image, served whole
-    CutShort,  // the whole Content-Length announced, the connection closed halfway
-    Redirect,  // 302 to the image at another path
-    Overlap,   // a well-formed image whose second element overwrites part of the first
+    BadCrc,   // from make-images.sh --broken: suffix CRC spoiled
+    Missing,  // 404
+    CutShort, // the whole Content-Length announced, the connection closed halfway
+    Redirect, // 302 to the image at another path
+    Overlap,  // a well-formed image whose second element overwrites part of the first
 };
 
 using Changes = QMap<QString, Served>;
@@ -108,7 +44,6 @@ QStringList catalogueNames()
 
 } // namespace
 
-Q_DECLARE_METATYPE(Patches)
 Q_DECLARE_METATYPE(Changes)
 Q_DECLARE_METATYPE(Failures)
 
@@ -118,8 +53,8 @@ class TestReleaseCheck : public QObject
 
 private slots:
     void initTestCase();
-    void imageCheck_data();
-    void imageCheck();
+    void releaseRules_data();
+    void releaseRules();
     void command_data();
     void command();
     void refusesToRun_data();
@@ -131,7 +66,6 @@ private:
     QTemporaryDir work;
     QString images;
     QString broken;
-    QByteArray overlap;
 };
 
 void TestReleaseCheck::initTestCase()
@@ -144,107 +78,35 @@ void TestReleaseCheck::initTestCase()
     const QString failure = buildFirmwareImages(sourceDir + QStringLiteral("/tools/firmware/make-images.sh"),
                                                 images, broken);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    for (const QString &name : catalogueNames())
-        QVERIFY2(QFileInfo::exists(images + QLatin1Char('/') + name), qPrintable(name));
-
-    // The second element lies on the first one's second half. Whether the sector is
-    // erased again (ff) or programmed over (5a & a5 = 00), 0x08005000 no longer holds 5a.
-    const QByteArray first(8192, '\x5a');
-    const QByteArray second(4096, '\xa5');
-    QVERIFY(writeFile(work.filePath(QStringLiteral("first.bin")), first));
-    QVERIFY(writeFile(work.filePath(QStringLiteral("second.bin")), second));
-    const QString overlapPath = work.filePath(QStringLiteral("overlap.dfu"));
-    const ToolRun packed = runTool(QStringLiteral("dfuse-pack"),
-                                   {QStringLiteral("-b"), QStringLiteral("0x08004000:") + work.filePath(QStringLiteral("first.bin")),
-                                    QStringLiteral("-b"), QStringLiteral("0x08005000:") + work.filePath(QStringLiteral("second.bin")),
-                                    QStringLiteral("-D"), QStringLiteral("0x0483:0xdf11"), overlapPath});
-    QVERIFY2(packed.exitCode == 0, packed.output.constData());
-    overlap = readFile(overlapPath);
-    QVERIFY2(checkDfuseImage(overlap, 0x0483, 0xdf11, nullptr).isEmpty(), "the overlapping image is not well-formed");
 }
 
-void TestReleaseCheck::imageCheck_data()
+void TestReleaseCheck::releaseRules_data()
 {
-    QTest::addColumn<Patches>("patches");
-    QTest::addColumn<int>("truncateTo");   // -1: whole file
-    QTest::addColumn<int>("strayBytes");   // zeros put before the suffix, image size adjusted
-    QTest::addColumn<bool>("fixCrc");      // recompute the CRC after patching
-    QTest::addColumn<QString>("problem");  // a piece of the answer; empty: the image is good
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("problem"); // empty: the image is good
 
-    const auto row = [](const char *name, const Patches &patches, const QString &problem, bool fixCrc = true,
-                        int truncateTo = -1, int strayBytes = 0) {
-        QTest::newRow(name) << patches << truncateTo << strayBytes << fixCrc << problem;
-    };
-    row("good image", {}, QString());
-    row("too short for prefix and suffix", {}, "26 bytes, too short", false, 26);
-    row("no DfuSe signature", {{0, "DfuSx"}}, "no DfuSe prefix");
-    row("DfuSe version 2", {{5, "\x02"}}, "DfuSe version 2, not 1");
-    row("truncated file", {}, QStringLiteral("prefix image size %1, but the file has 20000 bytes").arg(x58Size),
-        false, 20000);
-    row("image size one too large", {{imageSizeAt, le32(x58Size + 1)}}, "prefix image size 37182, but the file has 37181");
-    row("image size without the suffix", {{imageSizeAt, le32(x58Size - 16)}}, "prefix image size 37165");
-    row("suffix signature spoiled", {{-8, "UFX"}}, "no DFU suffix");
-    row("suffix length 15", {{-5, "\x0f"}}, "suffix length 15, not 16");
-    row("bcdDFU 0x0100", {{-10, le16(0x0100)}}, "suffix bcdDFU 0x0100, not 0x011a");
-    row("another vendor", {{-12, le16(0x0484)}}, "suffix is for 0484:df11, not 0483:df11");
-    row("another product", {{-14, le16(0xdf12)}}, "suffix is for 0483:df12, not 0483:df11");
-    row("CRC with one bit flipped", {{-1, QByteArray(1, char(0x3c ^ 0x01))}}, "suffix CRC mismatch", false);
-    row("element byte changed, CRC kept", {{1000, "\x5a\xa5"}}, "suffix CRC mismatch", false);
-    row("target name changed, CRC kept", {{targetAt + 11, "x"}}, "suffix CRC mismatch", false);
-    row("suffix bcdDevice changed, CRC kept", {{-16, le16(0x0200)}}, "suffix CRC mismatch", false);
-    row("no targets", {{10, QByteArray(1, '\0')}}, "no targets");
-    row("two targets announced, one present", {{10, "\x02"}}, "target 2 of 2 runs into the suffix");
-    row("target signature spoiled", {{targetAt, "Tarxet"}}, "target 1 has no \"Target\" signature");
-    row("target for alternate setting 1", {{targetAt + 6, "\x01"}}, "target 1 is for alternate setting 1");
-    row("target without elements", {{elementCountAt, le32(0)}}, "target 1 has no elements");
-    row("target size past the suffix", {{targetSizeAt, le32(36881)}}, "target 1 size 36881 runs into the suffix");
-    row("target size 8 bytes short", {{targetSizeAt, le32(36872)}},
-        "target 1: element 2 (16384 bytes) runs past the target size 36872");
-    row("element count one too high", {{elementCountAt, le32(3)}}, "element 3 of 3 lies beyond the target size");
-    row("element count one too low", {{elementCountAt, le32(1)}},
-        "target 1: its 1 elements take 20488 bytes, its size says 36880");
-    row("element size one too large", {{element2SizeAt, le32(16385)}},
-        "target 1: element 2 (16385 bytes) runs past the target size 36880");
-    row("element size one too small", {{element2SizeAt, le32(16383)}},
-        "target 1: its 2 elements take 36879 bytes, its size says 36880");
-    row("stray bytes before the suffix", {}, "4 stray bytes between the last target and the suffix", true, -1, 4);
+    const QByteArray good = dfuseFile({{0x08004000, "first"}, {0x08010000, "two"}});
+    QTest::newRow("good image") << good << QString();
+    QTest::newRow("refused by the updater's reader") << good.left(100) << "no DFU suffix";
+    QTest::newRow("for any device") << dfuseFile({{0x08004000, "x"}}, 0xffff, 0xffff)
+                                    << "suffix is for ffff:ffff, not 0483:df11";
+    QTest::newRow("for another product") << dfuseFile({{0x08004000, "x"}}, 0x0483, 0xdf12)
+                                         << "suffix is for 0483:df12, not 0483:df11";
+    QTest::newRow("prefix image size one too large")
+        << resealed(QByteArray(good).replace(6, 4, le32(quint32(good.size() + 1))))
+        << QStringLiteral("prefix image size %1, but the file has %2 bytes").arg(good.size() + 1).arg(good.size());
+    QTest::newRow("no elements") << dfuseFile({}) << "no elements";
+    QTest::newRow("target for alternate setting 1") << resealed(QByteArray(good).replace(11 + 6, 1, "\x01"))
+                                                    << "element 1 is for alternate setting 1, the updater writes 0";
+    QTest::newRow("empty element") << dfuseFile({{0x08004000, "x"}, {0x08010000, ""}}) << "element 2 is empty";
 }
 
-void TestReleaseCheck::imageCheck()
+void TestReleaseCheck::releaseRules()
 {
-    QFETCH(Patches, patches);
-    QFETCH(int, truncateTo);
-    QFETCH(int, strayBytes);
-    QFETCH(bool, fixCrc);
+    QFETCH(QByteArray, file);
     QFETCH(QString, problem);
-
-    const QByteArray original = readFile(images + QLatin1Char('/') + QLatin1String(x58Image));
-    QCOMPARE(original.size(), x58Size);
-    QByteArray file = original;
-    if (truncateTo >= 0)
-        file.truncate(truncateTo);
-    if (strayBytes) {
-        file.insert(file.size() - 16, QByteArray(strayBytes, '\0'));
-        qToLittleEndian(quint32(file.size()), file.data() + imageSizeAt);
-    }
-    for (const Patch &p : patches)
-        file.replace(p.at < 0 ? file.size() + p.at : p.at, p.bytes.size(), p.bytes);
-    if (fixCrc)
-        setCrc(file);
-    QCOMPARE(file.size(), truncateTo >= 0 ? truncateTo : x58Size + strayBytes);
-
-    QVector<Element> elements;
-    const QString answer = checkDfuseImage(file, 0x0483, 0xdf11, &elements);
-    if (problem.isEmpty()) {
-        QCOMPARE(answer, QString());
-        QCOMPARE(elements.size(), 2);
-        QCOMPARE(elements[0].address, 0x08004000u);
-        QVERIFY(elements[0].data == original.mid(11 + 274 + 8, 20480));
-        QCOMPARE(elements[1].address, 0x08020000u);
-        QVERIFY(elements[1].data == original.mid(11 + 274 + 8 + 20480 + 8, 16384));
-    } else {
-        QVERIFY2(answer.contains(problem), qPrintable(answer));
-    }
+    Strobix::DfuseImage image;
+    QCOMPARE(ReleaseCheck::checkReleaseImage(file, image), problem);
 }
 
 void TestReleaseCheck::serve(TestHttpServer &server, const Changes &changes)
@@ -257,14 +119,8 @@ void TestReleaseCheck::serve(TestHttpServer &server, const Changes &changes)
         case Served::BadCrc:
             reply.body = readFile(broken + QStringLiteral("/badcrc/") + name);
             break;
-        case Served::BadVid:
-            reply.body = readFile(broken + QStringLiteral("/badvid/") + name);
-            break;
         case Served::Missing:
             continue;
-        case Served::Truncated:
-            reply.body.truncate(reply.body.size() / 2);
-            break;
         case Served::CutShort:
             reply.mode = TestHttpServer::Reply::CutShort;
             reply.cutAfter = reply.body.size() / 2;
@@ -276,7 +132,9 @@ void TestReleaseCheck::serve(TestHttpServer &server, const Changes &changes)
             reply.body = "moved\n";
             break;
         case Served::Overlap:
-            reply.body = overlap;
+            // Whether the sector is erased again (ff) or programmed over (5a & a5 = 00),
+            // 0x08005000 no longer holds 5a.
+            reply.body = dfuseFile({{0x08004000, QByteArray(8192, '\x5a')}, {0x08005000, QByteArray(4096, '\xa5')}});
             break;
         }
         QVERIFY(!reply.body.isEmpty());
@@ -292,25 +150,15 @@ void TestReleaseCheck::command_data()
     QTest::addColumn<Failures>("failures");
 
     QTest::newRow("all images good") << Changes{} << QByteArray() << true << Failures{};
-    QTest::newRow("all images good, nothing kept") << Changes{} << QByteArray() << false << Failures{};
-    QTest::newRow("bad CRC, missing and truncated images among good ones")
+    QTest::newRow("spoiled images among good ones, nothing kept")
         << Changes{{"SX2100b2.dfu", Served::BadCrc}, {"SX330193.dfu", Served::Missing},
-                   {"SX580174.dfu", Served::Truncated}}
-        << QByteArray() << true
-        << Failures{{"SX2100b2.dfu", "suffix CRC mismatch"}, {"SX330193.dfu", "download: HTTP 404 Not Found"},
-                    {"SX580174.dfu", "prefix image size 44317, but the file has 22158 bytes"}};
-    QTest::newRow("image for 0483:df12")
-        << Changes{{"SX330196.dfu", Served::BadVid}} << QByteArray() << true
-        << Failures{{"SX330196.dfu", "suffix is for 0483:df12, not 0483:df11"}};
-    QTest::newRow("connection closed halfway")
-        << Changes{{"SX0701a0.dfu", Served::CutShort}} << QByteArray() << true
-        << Failures{{"SX0701a0.dfu", "download: 9154 of 18309 bytes arrived"}};
-    QTest::newRow("redirect to the image elsewhere")
-        << Changes{{"SX2100b0.dfu", Served::Redirect}} << QByteArray() << true
-        << Failures{{"SX2100b0.dfu", "download: HTTP 302 Found to http://127.0.0.1:"}};
-    QTest::newRow("well-formed image whose second element overwrites the first")
-        << Changes{{"SX2100b1.dfu", Served::Overlap}} << QByteArray() << true
-        << Failures{{"SX2100b1.dfu", "element 1 at 0x08004000 (8192 bytes) reads back different from 0x08005000"}};
+                   {"SX0701a0.dfu", Served::CutShort}, {"SX2100b0.dfu", Served::Redirect},
+                   {"SX2100b1.dfu", Served::Overlap}}
+        << QByteArray() << false
+        << Failures{{"SX2100b2.dfu", "suffix CRC does not match"}, {"SX330193.dfu", "download: HTTP 404 Not Found"},
+                    {"SX0701a0.dfu", "download: 9154 of 18309 bytes arrived"},
+                    {"SX2100b0.dfu", "download: HTTP 302 Found to http://127.0.0.1:"},
+                    {"SX2100b1.dfu", "element 1 at 0x08004000 (8192 bytes) reads back different from 0x08005000"}};
     Failures all;
     for (const QString &name : catalogueNames())
         all.insert(name, QStringLiteral("dfu-util -D exit 74: "));
@@ -344,13 +192,11 @@ void TestReleaseCheck::command()
         arguments << QStringLiteral("--keep") << kept.path();
     QSignalSpy finished(&command, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     command.start(QStringLiteral(RELEASE_CHECK), arguments);
-    QVERIFY(command.waitForStarted(toolLimitMs));
     // The server answers from this event loop while the command runs.
     QVERIFY(finished.wait(toolLimitMs));
     const QByteArray output = command.readAllStandardOutput();
-    const QByteArray errors = command.readAllStandardError();
+    const QString context = QString::fromUtf8(output + "\n--- stderr\n" + command.readAllStandardError());
     QCOMPARE(command.exitStatus(), QProcess::NormalExit);
-    const QString context = QString::fromUtf8(output + "\n--- stderr\n" + errors);
 
     const QStringList lines = QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const int rows = int(std::size(Strobix::firmwareCatalogue));
@@ -362,29 +208,25 @@ void TestReleaseCheck::command()
         const QString line = lines[i + 1];
         const QString model = QString::fromLatin1(entry.installText).mid(int(strlen("Firmware Update ")));
         QVERIFY2(line.startsWith(name + QStringLiteral("  ") + model), qPrintable(line));
-        if (failures.contains(name)) {
-            QVERIFY2(line.contains(QStringLiteral("  FAIL: ")) && line.contains(failures.value(name)),
-                     qPrintable(line + QStringLiteral("\nexpected: ") + failures.value(name)));
+        const QString failure = failures.value(name);
+        QVERIFY2(failure.isEmpty() ? line.endsWith(QStringLiteral("  ok"))
+                                   : line.contains(QStringLiteral("  FAIL: ")) && line.contains(failure),
+                 qPrintable(line + QStringLiteral("\nexpected: ") + failure));
+        if (!keep || !failure.isEmpty())
             continue;
-        }
-        QVERIFY2(line.endsWith(QStringLiteral("  ok")), qPrintable(line));
-        if (!keep)
-            continue;
-        // The kept image is what was served, and the unit holds it: checked by the
-        // virtual unit's own tool, not by the command's read-back.
+        // The unit holds the image, by the virtual unit's own tool, not by the command's read-back.
         const QString rowDir = kept.filePath(name.section(QLatin1Char('.'), 0, 0));
-        QVERIFY(readFile(rowDir + QLatin1Char('/') + name) == server.replyFor(QStringLiteral("/firmware/") + name).body);
-        const ToolRun compare = runTool(QStringLiteral(VU_TOOL), {QStringLiteral("compare"),
-                                        rowDir + QStringLiteral("/unit.state"), rowDir + QLatin1Char('/') + name});
-        QVERIFY2(compare.exitCode == 0, compare.output.constData());
+        QProcess compare;
+        compare.start(QStringLiteral(VU_TOOL), {QStringLiteral("compare"), rowDir + QStringLiteral("/unit.state"),
+                                                rowDir + QLatin1Char('/') + name});
+        QVERIFY(compare.waitForFinished(toolLimitMs));
+        QVERIFY2(compare.exitCode() == 0, compare.readAll().constData());
     }
-    if (failures.isEmpty()) {
-        QCOMPARE(lines.last(), QStringLiteral("verdict: ok, all %1 images passed").arg(rows));
-        QCOMPARE(command.exitCode(), 0);
-    } else {
-        QCOMPARE(lines.last(), QStringLiteral("verdict: FAILED, %1 of %2 images failed").arg(failures.size()).arg(rows));
-        QCOMPARE(command.exitCode(), 1);
-    }
+    const QString verdict = failures.isEmpty()
+        ? QStringLiteral("verdict: ok, all %1 images passed").arg(rows)
+        : QStringLiteral("verdict: FAILED, %1 of %2 images failed").arg(failures.size()).arg(rows);
+    QCOMPARE(lines.last(), verdict);
+    QCOMPARE(command.exitCode(), failures.isEmpty() ? 0 : 1);
     if (!keep)
         QVERIFY(QDir(kept.path()).isEmpty());
 }
@@ -396,8 +238,6 @@ void TestReleaseCheck::refusesToRun_data()
     QTest::addColumn<QString>("message");
 
     QTest::newRow("server URL without /firmware/")
-        << QStringList{"--server", "http://127.0.0.1:1/images/"} << QString() << "must end in /firmware/";
-    QTest::newRow("server URL without the last slash")
         << QStringList{"--server", "http://127.0.0.1:1/firmware"} << QString() << "must end in /firmware/";
     QTest::newRow("stray argument")
         << QStringList{"--server", "http://127.0.0.1:1/firmware/", "SX2100b0.dfu"} << QString()
@@ -416,10 +256,7 @@ void TestReleaseCheck::refusesToRun()
     QProcess command;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("STROBIX_VU_LIB"));
-    if (dfuUtil.isEmpty())
-        env.remove(QStringLiteral("STROBIX_DFU_UTIL"));
-    else
-        env.insert(QStringLiteral("STROBIX_DFU_UTIL"), dfuUtil);
+    env.insert(QStringLiteral("STROBIX_DFU_UTIL"), dfuUtil.isEmpty() ? QStringLiteral("/usr/bin/dfu-util") : dfuUtil);
     command.setProcessEnvironment(env);
     command.start(QStringLiteral(RELEASE_CHECK), arguments);
     QVERIFY(command.waitForFinished(toolLimitMs));

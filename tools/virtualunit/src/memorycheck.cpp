@@ -6,10 +6,12 @@ namespace vu {
 
 namespace {
 
+using Strobix::DfuseImage;
+
 bool inElement(const DfuseImage &image, int alt, uint32_t address)
 {
-    for (const DfuseElement &e : image.elements) {
-        if (e.alt == alt && address >= e.address && address - e.address < e.data.size())
+    for (const DfuseImage::Element &e : image.elements) {
+        if (e.alternate == alt && address >= e.address && address - e.address < uint32_t(e.data.size()))
             return true;
     }
     return false;
@@ -22,8 +24,8 @@ bool pageTouched(const UnitMemory &unit, const DfuseImage &image, int alt, uint3
     if (!s || !(s->access & Erasable))
         return false;
     const uint64_t page = s->start + uint64_t(address - s->start) / s->pageSize * s->pageSize;
-    for (const DfuseElement &e : image.elements) {
-        if (e.alt == alt && e.address < page + s->pageSize && e.address + uint64_t(e.data.size()) > page)
+    for (const DfuseImage::Element &e : image.elements) {
+        if (e.alternate == alt && e.address < page + s->pageSize && e.address + uint64_t(e.data.size()) > page)
             return true;
     }
     return false;
@@ -31,17 +33,17 @@ bool pageTouched(const UnitMemory &unit, const DfuseImage &image, int alt, uint3
 
 void checkElements(const UnitMemory &unit, const DfuseImage &image, ImageCheck &check)
 {
-    for (const DfuseElement &e : image.elements) {
-        const MemoryRange range{e.alt, e.address, static_cast<uint32_t>(e.data.size())};
+    for (const DfuseImage::Element &e : image.elements) {
+        const MemoryRange range{e.alternate, e.address, static_cast<uint32_t>(e.data.size())};
         const auto &alts = unit.altSettings();
-        if (!unit.hasAlt(e.alt) || !alts[size_t(e.alt)].segmentAt(e.address)
-            || !alts[size_t(e.alt)].segmentAt(e.address + range.length - 1)) {
+        if (!unit.hasAlt(e.alternate) || !alts[e.alternate].segmentAt(e.address)
+            || !alts[e.alternate].segmentAt(e.address + range.length - 1)) {
             check.problems.push_back("element " + describe(range) + " lies outside the unit's memory");
             continue;
         }
-        const uint8_t *cells = unit.raw(e.alt, e.address);
+        const uint8_t *cells = unit.raw(e.alternate, e.address);
         for (uint32_t i = 0; i < range.length; ++i) {
-            if (cells[i] != e.data[i]) {
+            if (cells[i] != uint8_t(e.data[int(i)])) {
                 char at[16];
                 std::snprintf(at, sizeof at, "0x%08x", e.address + i);
                 check.problems.push_back("element " + describe(range) + " differs first at " + at);

@@ -1,8 +1,9 @@
 #pragma once
 // Comparing a unit's memory with what an installation should have left there.
 
-#include "dfuseimage.h"
 #include "unitmemory.h"
+
+#include "dfu/dfuseimage.h"
 
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ struct ImageCheck {
 // Every element must be in place. With a pristine copy of the unit, nothing else may
 // have changed either, except that the rest of a page an element touches may read
 // erased, since flash is erased a page at a time.
-ImageCheck checkImage(const UnitMemory &unit, const DfuseImage &image, const UnitMemory *pristine);
+ImageCheck checkImage(const UnitMemory &unit, const Strobix::DfuseImage &image, const UnitMemory *pristine);
 
 std::string describe(const MemoryRange &range);
 

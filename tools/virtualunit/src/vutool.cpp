@@ -1,6 +1,5 @@
 // vu-tool: sets up and inspects the memory of a virtual flash unit.
 
-#include "dfuseimage.h"
 #include "memorycheck.h"
 #include "statefile.h"
 
@@ -10,6 +9,7 @@
 #include <exception>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -124,10 +124,23 @@ int diff(const Args &a)
     return ranges.empty() ? 0 : 1;
 }
 
+Strobix::DfuseImage loadImage(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Strobix::DfuseImage image;
+    const QString problem = Strobix::DfuseImage::read(QByteArray::fromStdString(bytes), &image);
+    if (!problem.isEmpty())
+        throw std::runtime_error(path + ": " + problem.toStdString());
+    return image;
+}
+
 int compare(const Args &a)
 {
     const auto state = StateFile::openExisting(a.at(0));
-    const DfuseImage image = DfuseImage::load(a.at(1));
+    const Strobix::DfuseImage image = loadImage(a.at(1));
     std::unique_ptr<StateFile> pristine;
     if (a.size() > 2) {
         pristine = StateFile::openExisting(a[2]);
@@ -135,8 +148,8 @@ int compare(const Args &a)
             throw std::runtime_error("the pristine unit has a different memory layout");
     }
     const ImageCheck check = checkImage(state->memory(), image, pristine ? &pristine->memory() : nullptr);
-    for (const DfuseElement &e : image.elements)
-        std::printf("element %s\n", describe({e.alt, e.address, uint32_t(e.data.size())}).c_str());
+    for (const Strobix::DfuseImage::Element &e : image.elements)
+        std::printf("element %s\n", describe({e.alternate, e.address, uint32_t(e.data.size())}).c_str());
     if (pristine)
         std::printf("erased with their pages: %u bytes\n", check.erasedAround);
     for (const std::string &problem : check.problems)
