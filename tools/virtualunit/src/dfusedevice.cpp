@@ -36,18 +36,18 @@ uint32_t le32(const uint8_t *p)
 } // namespace
 
 DfuseDevice::DfuseDevice(UnitMemory &memory, Fault fault)
-    : memory_(memory), fault_(fault), pointer_(memory.altSettings().front().base())
+    : memory(memory), fault(fault), pointer(memory.altSettings().front().base())
 {
 }
 
 DfuseDevice::Presence DfuseDevice::presence() const
 {
-    if (gone_)
+    if (gone)
         return Presence::Gone;
-    const bool dropped = installing_ && dataBlocks_ >= fault_.n;
-    if (fault_.kind == Fault::StopAnswering && dropped)
+    const bool dropped = installing && dataBlocks >= fault.n;
+    if (fault.kind == Fault::StopAnswering && dropped)
         return Presence::Silent;
-    if (fault_.kind == Fault::Unplug && dropped)
+    if (fault.kind == Fault::Unplug && dropped)
         return Presence::Gone;
     return Presence::Answering;
 }
@@ -68,7 +68,7 @@ int DfuseDevice::request(uint8_t request, uint16_t value, uint8_t *data, uint16_
     case DFU_GETSTATE:
         if (length < 1)
             return stall();
-        data[0] = state_;
+        data[0] = state;
         return 1;
     case DFU_ABORT:
         return abort();
@@ -79,8 +79,8 @@ int DfuseDevice::request(uint8_t request, uint16_t value, uint8_t *data, uint16_
 
 int DfuseDevice::stall()
 {
-    state_ = dfuERROR;
-    status_ = errSTALLEDPKT;
+    state = dfuERROR;
+    status = errSTALLEDPKT;
     return LIBUSB_ERROR_PIPE;
 }
 
@@ -96,28 +96,28 @@ bool DfuseDevice::validCommand(const uint8_t *data, uint16_t length) const
 
 int DfuseDevice::download(uint16_t block, const uint8_t *data, uint16_t length)
 {
-    if (state_ != dfuIDLE && state_ != dfuDNLOAD_IDLE)
+    if (state != dfuIDLE && state != dfuDNLOAD_IDLE)
         return stall();
     if (length == 0) {
         // End of download: manifest, i.e. leave for the application.
-        if (state_ != dfuDNLOAD_IDLE)
+        if (state != dfuDNLOAD_IDLE)
             return stall();
-        state_ = dfuMANIFEST_SYNC;
+        state = dfuMANIFEST_SYNC;
         return 0;
     }
     if (block == 1 || (block == 0 && !validCommand(data, length)))
         return stall();
     if (block == 0 && data[0] == CMD_ERASE)
-        installing_ = true;
-    pending_.assign(data, data + length);
-    pendingBlock_ = block;
-    state_ = dfuDNLOAD_SYNC;
+        installing = true;
+    pending.assign(data, data + length);
+    pendingBlock = block;
+    state = dfuDNLOAD_SYNC;
     return length;
 }
 
 int DfuseDevice::upload(uint16_t block, uint8_t *data, uint16_t length)
 {
-    if (state_ != dfuIDLE && state_ != dfuUPLOAD_IDLE)
+    if (state != dfuIDLE && state != dfuUPLOAD_IDLE)
         return stall();
     if (block == 1)
         return stall();
@@ -127,16 +127,16 @@ int DfuseDevice::upload(uint16_t block, uint8_t *data, uint16_t length)
         got = std::min<uint32_t>(sizeof commands, length);
         std::copy_n(commands, got, data);
     } else {
-        const uint32_t address = pointer_ + uint32_t(block - 2) * kTransferSize;
-        const DfuStatus result = memory_.read(alt_, address, data, length, got);
+        const uint32_t address = pointer + uint32_t(block - 2) * kTransferSize;
+        const DfuStatus result = memory.read(alt, address, data, length, got);
         if (result != OK) {
-            state_ = dfuERROR;
-            status_ = result;
+            state = dfuERROR;
+            status = result;
             return LIBUSB_ERROR_PIPE;
         }
     }
     // A short frame ends the upload.
-    state_ = got < length ? dfuIDLE : dfuUPLOAD_IDLE;
+    state = got < length ? dfuIDLE : dfuUPLOAD_IDLE;
     return static_cast<int>(got);
 }
 
@@ -144,30 +144,30 @@ int DfuseDevice::getStatus(uint8_t *data, uint16_t length)
 {
     if (length < 6)
         return stall();
-    if (failNextStatus_) {
-        failNextStatus_ = false;
+    if (failNextStatus) {
+        failNextStatus = false;
         return LIBUSB_ERROR_PIPE;
     }
     uint32_t poll = 0;
-    DfuState reported = state_;
-    switch (state_) {
+    DfuState reported = state;
+    switch (state) {
     case dfuDNLOAD_SYNC:
         // The work starts with this request; the host hears "busy" and polls again.
         poll = execute();
-        state_ = reported = dfuDNBUSY;
+        state = reported = dfuDNBUSY;
         break;
     case dfuDNBUSY:
-        status_ = pendingResult_;
-        state_ = reported = status_ == OK ? dfuDNLOAD_IDLE : dfuERROR;
+        status = pendingResult;
+        state = reported = status == OK ? dfuDNLOAD_IDLE : dfuERROR;
         break;
     case dfuMANIFEST_SYNC:
         reported = dfuMANIFEST;
-        gone_ = true; // resets into the application
+        gone = true; // resets into the application
         break;
     default:
         break;
     }
-    data[0] = status_;
+    data[0] = status;
     data[1] = poll & 0xff;
     data[2] = (poll >> 8) & 0xff;
     data[3] = (poll >> 16) & 0xff;
@@ -178,49 +178,49 @@ int DfuseDevice::getStatus(uint8_t *data, uint16_t length)
 
 int DfuseDevice::abort()
 {
-    if (state_ == dfuERROR || state_ == dfuDNBUSY || state_ == dfuMANIFEST_SYNC)
+    if (state == dfuERROR || state == dfuDNBUSY || state == dfuMANIFEST_SYNC)
         return stall();
-    state_ = dfuIDLE;
-    if (fault_.kind == Fault::StatusFailAfterLast && dataBlocks_ > 0)
-        failNextStatus_ = true; // the host aborts once, after the last block
+    state = dfuIDLE;
+    if (fault.kind == Fault::StatusFailAfterLast && dataBlocks > 0)
+        failNextStatus = true; // the host aborts once, after the last block
     return 0;
 }
 
 int DfuseDevice::clearStatus()
 {
-    if (state_ != dfuERROR)
+    if (state != dfuERROR)
         return stall();
-    state_ = dfuIDLE;
-    status_ = OK;
+    state = dfuIDLE;
+    status = OK;
     return 0;
 }
 
 uint32_t DfuseDevice::execute()
 {
-    if (pendingBlock_ == 0) {
-        pendingResult_ = executeCommand();
-        if (pending_[0] != CMD_ERASE)
+    if (pendingBlock == 0) {
+        pendingResult = executeCommand();
+        if (pending[0] != CMD_ERASE)
             return kPollCommand;
-        return pending_.size() == 1 ? kPollMassErase : kPollErasePage;
+        return pending.size() == 1 ? kPollMassErase : kPollErasePage;
     }
-    pendingResult_ = executeData();
+    pendingResult = executeData();
     return programPoll();
 }
 
 DfuStatus DfuseDevice::executeCommand()
 {
-    const uint32_t address = pending_.size() == 5 ? le32(&pending_[1]) : 0;
-    switch (pending_[0]) {
+    const uint32_t address = pending.size() == 5 ? le32(&pending[1]) : 0;
+    switch (pending[0]) {
     case CMD_SET_ADDRESS:
-        if (!memory_.altSettings()[size_t(alt_)].segmentAt(address))
+        if (!memory.altSettings()[size_t(alt)].segmentAt(address))
             return errTARGET;
-        pointer_ = address;
+        pointer = address;
         return OK;
     case CMD_ERASE:
-        return pending_.size() == 1 ? memory_.massErase(alt_) : memory_.erasePage(alt_, address);
+        return pending.size() == 1 ? memory.massErase(alt) : memory.erasePage(alt, address);
     case CMD_READ_UNPROTECT:
-        memory_.massErase(0);
-        gone_ = true; // the unit resets after wiping itself
+        memory.massErase(0);
+        gone = true; // the unit resets after wiping itself
         return OK;
     }
     return errTARGET;
@@ -228,14 +228,14 @@ DfuStatus DfuseDevice::executeCommand()
 
 DfuStatus DfuseDevice::executeData()
 {
-    const uint32_t address = pointer_ + uint32_t(pendingBlock_ - 2) * kTransferSize;
-    const auto length = static_cast<uint32_t>(pending_.size());
-    ++dataBlocks_;
-    if (fault_.kind == Fault::ProgramFail && dataBlocks_ == fault_.n) {
-        memory_.program(alt_, address, pending_.data(), length / 2); // gave up halfway
+    const uint32_t address = pointer + uint32_t(pendingBlock - 2) * kTransferSize;
+    const auto length = static_cast<uint32_t>(pending.size());
+    ++dataBlocks;
+    if (fault.kind == Fault::ProgramFail && dataBlocks == fault.n) {
+        memory.program(alt, address, pending.data(), length / 2); // gave up halfway
         return errPROG;
     }
-    return memory_.program(alt_, address, pending_.data(), length);
+    return memory.program(alt, address, pending.data(), length);
 }
 
 } // namespace vu

@@ -19,12 +19,11 @@ public:
     // Whether the next request gets through at all.
     Presence presence() const;
 
-    void setAltSetting(int alt) { alt_ = alt; }
+    void setAltSetting(int setting) { alt = setting; }
     // A class request to the DFU interface. Returns the bytes transferred, or a
     // negative libusb error code (a stall is LIBUSB_ERROR_PIPE).
     int request(uint8_t request, uint16_t value, uint8_t *data, uint16_t length);
 
-    DfuState state() const { return state_; }
 
 private:
     int download(uint16_t block, const uint8_t *data, uint16_t length);
@@ -38,19 +37,19 @@ private:
     DfuStatus executeCommand();
     DfuStatus executeData();
 
-    UnitMemory &memory_;
-    const Fault fault_;
-    int alt_ = 0;
-    DfuState state_ = dfuIDLE;
-    DfuStatus status_ = OK;
-    uint32_t pointer_;
-    std::vector<uint8_t> pending_;
-    uint16_t pendingBlock_ = 0;
-    DfuStatus pendingResult_ = OK;
-    unsigned dataBlocks_ = 0;
-    bool installing_ = false; // an erase was asked for
-    bool failNextStatus_ = false;
-    bool gone_ = false;       // left DFU mode
+    UnitMemory &memory;
+    const Fault fault;
+    int alt = 0;
+    DfuState state = dfuIDLE;
+    DfuStatus status = OK;
+    uint32_t pointer;
+    std::vector<uint8_t> pending;
+    uint16_t pendingBlock = 0;
+    DfuStatus pendingResult = OK;
+    unsigned dataBlocks = 0;
+    bool installing = false; // an erase was asked for
+    bool failNextStatus = false;
+    bool gone = false;       // left DFU mode
 };
 
 } // namespace vu

@@ -49,11 +49,11 @@ public:
     explicit Filler(const std::string &key)
     {
         for (unsigned char ch : key)
-            state_ = (state_ ^ ch) * 0x100000001b3ull;
+            state = (state ^ ch) * 0x100000001b3ull;
     }
     uint8_t next()
     {
-        uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
+        uint64_t z = (state += 0x9e3779b97f4a7c15ull);
         z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
         z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
         return static_cast<uint8_t>(z ^ (z >> 31));
@@ -64,7 +64,7 @@ public:
     }
 
 private:
-    uint64_t state_ = 0xcbf29ce484222325ull;
+    uint64_t state = 0xcbf29ce484222325ull;
 };
 
 constexpr uint32_t kBootSize = 0x4000;       // the unit's loader in the first 16 KiB

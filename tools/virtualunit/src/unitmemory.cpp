@@ -4,11 +4,11 @@
 
 namespace vu {
 
-UnitMemory::UnitMemory(std::vector<AltSetting> alts, uint8_t *storage)
-    : alts_(std::move(alts))
+UnitMemory::UnitMemory(std::vector<AltSetting> layout, uint8_t *storage)
+    : alts(std::move(layout))
 {
-    for (const AltSetting &alt : alts_) {
-        bytes_.push_back(storage);
+    for (const AltSetting &alt : alts) {
+        bytes.push_back(storage);
         storage += alt.size();
     }
 }
@@ -23,7 +23,7 @@ size_t UnitMemory::storageSize(const std::vector<AltSetting> &alts)
 
 uint8_t *UnitMemory::raw(int alt, uint32_t address)
 {
-    return bytes_[static_cast<size_t>(alt)] + (address - alts_[static_cast<size_t>(alt)].base());
+    return bytes[static_cast<size_t>(alt)] + (address - alts[static_cast<size_t>(alt)].base());
 }
 
 const uint8_t *UnitMemory::raw(int alt, uint32_t address) const
@@ -35,7 +35,7 @@ bool UnitMemory::allowed(int alt, uint32_t address, uint32_t length, unsigned ac
 {
     if (!hasAlt(alt))
         return false;
-    const AltSetting &a = alts_[static_cast<size_t>(alt)];
+    const AltSetting &a = alts[static_cast<size_t>(alt)];
     // 64 bits: a range may run past 4 GiB when a host sends nonsense.
     const uint64_t end = uint64_t(address) + length;
     for (uint64_t at = address; at < end;) {
@@ -52,7 +52,7 @@ DfuStatus UnitMemory::read(int alt, uint32_t address, uint8_t *out, uint32_t len
     got = 0;
     if (!allowed(alt, address, 1, Readable))
         return errTARGET;
-    const AltSetting &a = alts_[static_cast<size_t>(alt)];
+    const AltSetting &a = alts[static_cast<size_t>(alt)];
     uint32_t readable = 0;
     for (const Segment *s = a.segmentAt(address); s && (s->access & Readable) && readable < length;
          s = a.segmentAt(s->end()))
@@ -67,7 +67,7 @@ DfuStatus UnitMemory::program(int alt, uint32_t address, const uint8_t *data, ui
     if (!allowed(alt, address, length, Writable))
         return errADDRESS;
     uint8_t *cells = raw(alt, address);
-    if (alts_[static_cast<size_t>(alt)].medium == Medium::Eeprom) {
+    if (alts[static_cast<size_t>(alt)].medium == Medium::Eeprom) {
         std::copy_n(data, length, cells);
     } else {
         // A programmed cell can only lose bits; only an erase brings them back.
@@ -81,7 +81,7 @@ DfuStatus UnitMemory::erasePage(int alt, uint32_t address)
 {
     if (!allowed(alt, address, 1, Erasable))
         return errTARGET;
-    const AltSetting &a = alts_[static_cast<size_t>(alt)];
+    const AltSetting &a = alts[static_cast<size_t>(alt)];
     if (a.medium != Medium::Flash)
         return errERASE;
     const Segment *s = a.segmentAt(address);
@@ -92,10 +92,10 @@ DfuStatus UnitMemory::erasePage(int alt, uint32_t address)
 
 DfuStatus UnitMemory::massErase(int alt)
 {
-    if (!hasAlt(alt) || alts_[static_cast<size_t>(alt)].medium != Medium::Flash)
+    if (!hasAlt(alt) || alts[static_cast<size_t>(alt)].medium != Medium::Flash)
         return errTARGET;
     bool any = false;
-    for (const Segment &s : alts_[static_cast<size_t>(alt)].segments) {
+    for (const Segment &s : alts[static_cast<size_t>(alt)].segments) {
         if (s.access & Erasable) {
             std::fill_n(raw(alt, s.start), s.size(), 0xFF);
             any = true;

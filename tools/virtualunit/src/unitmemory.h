@@ -19,8 +19,8 @@ public:
 
     static size_t storageSize(const std::vector<AltSetting> &alts);
 
-    const std::vector<AltSetting> &altSettings() const { return alts_; }
-    bool hasAlt(int alt) const { return alt >= 0 && alt < static_cast<int>(alts_.size()); }
+    const std::vector<AltSetting> &altSettings() const { return alts; }
+    bool hasAlt(int alt) const { return alt >= 0 && alt < static_cast<int>(alts.size()); }
 
     // Reads up to length bytes; stops early at the end of the readable memory.
     DfuStatus read(int alt, uint32_t address, uint8_t *out, uint32_t length, uint32_t &got) const;
@@ -35,8 +35,8 @@ public:
 private:
     bool allowed(int alt, uint32_t address, uint32_t length, unsigned access) const;
 
-    std::vector<AltSetting> alts_;
-    std::vector<uint8_t *> bytes_;
+    std::vector<AltSetting> alts;
+    std::vector<uint8_t *> bytes;
 };
 
 } // namespace vu

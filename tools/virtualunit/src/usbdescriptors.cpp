@@ -19,15 +19,15 @@ void put16(std::vector<uint8_t> &out, uint16_t v)
 
 UsbDescriptors::UsbDescriptors(const Profile &profile)
 {
-    strings_ = {"Strobix", "Strobix flash unit in DFU mode", profile.serialNumber()};
+    strings = {"Strobix", "Strobix flash unit in DFU mode", profile.serialNumber()};
     const auto alts = profile.altSettings();
     for (const AltSetting &alt : alts)
-        strings_.push_back(alt.name);
+        strings.push_back(alt.name);
 
     // bmAttributes: can download, can upload, will detach. bcdDFU 1.1a = DfuSe.
-    functional_ = {9, kDfuFunctionalType, 0x0b, 0xff, 0x00};
-    put16(functional_, kTransferSize);
-    put16(functional_, 0x011a);
+    functional = {9, kDfuFunctionalType, 0x0b, 0xff, 0x00};
+    put16(functional, kTransferSize);
+    put16(functional, 0x011a);
 
     for (size_t i = 0; i < alts.size(); ++i) {
         libusb_interface_descriptor d{};
@@ -38,34 +38,34 @@ UsbDescriptors::UsbDescriptors(const Profile &profile)
         d.bInterfaceSubClass = 1;
         d.bInterfaceProtocol = 2;
         d.iInterface = static_cast<uint8_t>(kFirstAltString + i);
-        alts_.push_back(d);
+        altDescriptors.push_back(d);
     }
     // The functional descriptor follows the last alternate setting.
-    alts_.back().extra = functional_.data();
-    alts_.back().extra_length = static_cast<int>(functional_.size());
-    interface_.altsetting = alts_.data();
-    interface_.num_altsetting = static_cast<int>(alts_.size());
+    altDescriptors.back().extra = functional.data();
+    altDescriptors.back().extra_length = static_cast<int>(functional.size());
+    interfaceDescriptor.altsetting = altDescriptors.data();
+    interfaceDescriptor.num_altsetting = static_cast<int>(altDescriptors.size());
 
-    config_.bLength = LIBUSB_DT_CONFIG_SIZE;
-    config_.bDescriptorType = LIBUSB_DT_CONFIG;
-    config_.bNumInterfaces = 1;
-    config_.bConfigurationValue = 1;
-    config_.bmAttributes = 0xc0;
-    config_.MaxPower = 50;
-    config_.interface = &interface_;
-    config_.wTotalLength = static_cast<uint16_t>(serializedConfig().size());
+    configDescriptor.bLength = LIBUSB_DT_CONFIG_SIZE;
+    configDescriptor.bDescriptorType = LIBUSB_DT_CONFIG;
+    configDescriptor.bNumInterfaces = 1;
+    configDescriptor.bConfigurationValue = 1;
+    configDescriptor.bmAttributes = 0xc0;
+    configDescriptor.MaxPower = 50;
+    configDescriptor.interface = &interfaceDescriptor;
+    configDescriptor.wTotalLength = static_cast<uint16_t>(serializedConfig().size());
 
-    device_.bLength = LIBUSB_DT_DEVICE_SIZE;
-    device_.bDescriptorType = LIBUSB_DT_DEVICE;
-    device_.bcdUSB = 0x0200;
-    device_.bMaxPacketSize0 = 64;
-    device_.idVendor = 0x0483;
-    device_.idProduct = 0xdf11;
-    device_.bcdDevice = 0x2200;
-    device_.iManufacturer = 1;
-    device_.iProduct = 2;
-    device_.iSerialNumber = 3;
-    device_.bNumConfigurations = 1;
+    deviceDescriptor.bLength = LIBUSB_DT_DEVICE_SIZE;
+    deviceDescriptor.bDescriptorType = LIBUSB_DT_DEVICE;
+    deviceDescriptor.bcdUSB = 0x0200;
+    deviceDescriptor.bMaxPacketSize0 = 64;
+    deviceDescriptor.idVendor = 0x0483;
+    deviceDescriptor.idProduct = 0xdf11;
+    deviceDescriptor.bcdDevice = 0x2200;
+    deviceDescriptor.iManufacturer = 1;
+    deviceDescriptor.iProduct = 2;
+    deviceDescriptor.iSerialNumber = 3;
+    deviceDescriptor.bNumConfigurations = 1;
 }
 
 int UsbDescriptors::get(uint16_t value, uint8_t *data, uint16_t length) const
@@ -75,7 +75,7 @@ int UsbDescriptors::get(uint16_t value, uint8_t *data, uint16_t length) const
     case LIBUSB_DT_DEVICE: bytes = serializedDevice(); break;
     case LIBUSB_DT_CONFIG: bytes = serializedConfig(); break;
     case LIBUSB_DT_STRING: bytes = stringDescriptor(value & 0xff); break;
-    case kDfuFunctionalType: bytes = functional_; break;
+    case kDfuFunctionalType: bytes = functional; break;
     default: break;
     }
     if (bytes.empty())
@@ -87,7 +87,7 @@ int UsbDescriptors::get(uint16_t value, uint8_t *data, uint16_t length) const
 
 std::vector<uint8_t> UsbDescriptors::serializedDevice() const
 {
-    const auto &d = device_;
+    const auto &d = deviceDescriptor;
     std::vector<uint8_t> out = {d.bLength, d.bDescriptorType};
     put16(out, d.bcdUSB);
     out.insert(out.end(), {d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol, d.bMaxPacketSize0});
@@ -101,16 +101,16 @@ std::vector<uint8_t> UsbDescriptors::serializedDevice() const
 std::vector<uint8_t> UsbDescriptors::serializedConfig() const
 {
     std::vector<uint8_t> body;
-    for (const auto &a : alts_) {
+    for (const auto &a : altDescriptors) {
         body.insert(body.end(), {a.bLength, a.bDescriptorType, a.bInterfaceNumber, a.bAlternateSetting,
                                  a.bNumEndpoints, a.bInterfaceClass, a.bInterfaceSubClass,
                                  a.bInterfaceProtocol, a.iInterface});
     }
-    body.insert(body.end(), functional_.begin(), functional_.end());
+    body.insert(body.end(), functional.begin(), functional.end());
     std::vector<uint8_t> out = {LIBUSB_DT_CONFIG_SIZE, LIBUSB_DT_CONFIG};
     put16(out, static_cast<uint16_t>(LIBUSB_DT_CONFIG_SIZE + body.size()));
-    out.insert(out.end(), {config_.bNumInterfaces, config_.bConfigurationValue, config_.iConfiguration,
-                           config_.bmAttributes, config_.MaxPower});
+    out.insert(out.end(), {configDescriptor.bNumInterfaces, configDescriptor.bConfigurationValue, configDescriptor.iConfiguration,
+                           configDescriptor.bmAttributes, configDescriptor.MaxPower});
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
@@ -119,9 +119,9 @@ std::vector<uint8_t> UsbDescriptors::stringDescriptor(uint8_t index) const
 {
     if (index == 0)
         return {4, LIBUSB_DT_STRING, 0x09, 0x04}; // English (US)
-    if (index > strings_.size())
+    if (index > strings.size())
         return {};
-    const std::string &text = strings_[index - 1u];
+    const std::string &text = strings[index - 1u];
     std::vector<uint8_t> out = {static_cast<uint8_t>(2 + 2 * text.size()), LIBUSB_DT_STRING};
     for (char c : text)
         put16(out, static_cast<uint8_t>(c)); // UTF-16LE of ASCII

@@ -17,8 +17,8 @@ public:
     UsbDescriptors(const UsbDescriptors &) = delete;
     UsbDescriptors &operator=(const UsbDescriptors &) = delete;
 
-    const libusb_device_descriptor &device() const { return device_; }
-    const libusb_config_descriptor &config() const { return config_; }
+    const libusb_device_descriptor &device() const { return deviceDescriptor; }
+    const libusb_config_descriptor &config() const { return configDescriptor; }
 
     // A standard GET_DESCRIPTOR request; returns the bytes sent or LIBUSB_ERROR_PIPE.
     int get(uint16_t value, uint8_t *data, uint16_t length) const;
@@ -28,12 +28,12 @@ private:
     std::vector<uint8_t> serializedConfig() const;
     std::vector<uint8_t> stringDescriptor(uint8_t index) const;
 
-    std::vector<std::string> strings_; // index 1 upwards
-    std::vector<uint8_t> functional_;
-    std::vector<libusb_interface_descriptor> alts_;
-    libusb_interface interface_{};
-    libusb_device_descriptor device_{};
-    libusb_config_descriptor config_{};
+    std::vector<std::string> strings; // index 1 upwards
+    std::vector<uint8_t> functional;
+    std::vector<libusb_interface_descriptor> altDescriptors;
+    libusb_interface interfaceDescriptor{};
+    libusb_device_descriptor deviceDescriptor{};
+    libusb_config_descriptor configDescriptor{};
 };
 
 } // namespace vu

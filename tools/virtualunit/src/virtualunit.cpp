@@ -36,10 +36,10 @@ UnitSettings UnitSettings::fromEnvironment()
 }
 
 VirtualUnit::VirtualUnit(const UnitSettings &settings)
-    : settings_(settings),
-      state_(StateFile::open(settings.statePath, settings.model)),
-      descriptors_(std::make_unique<UsbDescriptors>(state_->profile())),
-      device_(std::make_unique<DfuseDevice>(state_->memory(), settings.fault))
+    : settings(settings),
+      stateFile(StateFile::open(settings.statePath, settings.model)),
+      usbDescriptors(std::make_unique<UsbDescriptors>(stateFile->profile())),
+      device(std::make_unique<DfuseDevice>(stateFile->memory(), settings.fault))
 {
 }
 
@@ -47,8 +47,8 @@ int VirtualUnit::timeOut(unsigned timeoutMs) const
 {
     // libusb's 0 means "wait for ever"; a test still wants its run to end.
     unsigned ms = timeoutMs ? timeoutMs : 5000;
-    if (settings_.timeoutCapMs >= 0 && ms > unsigned(settings_.timeoutCapMs))
-        ms = unsigned(settings_.timeoutCapMs);
+    if (settings.timeoutCapMs >= 0 && ms > unsigned(settings.timeoutCapMs))
+        ms = unsigned(settings.timeoutCapMs);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return LIBUSB_ERROR_TIMEOUT;
 }
@@ -56,7 +56,7 @@ int VirtualUnit::timeOut(unsigned timeoutMs) const
 int VirtualUnit::controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                                  uint8_t *data, uint16_t length, unsigned timeoutMs)
 {
-    switch (device_->presence()) {
+    switch (device->presence()) {
     case DfuseDevice::Presence::Gone: return LIBUSB_ERROR_NO_DEVICE;
     case DfuseDevice::Presence::Silent: return timeOut(timeoutMs);
     case DfuseDevice::Presence::Answering: break;
@@ -65,9 +65,9 @@ int VirtualUnit::controlTransfer(uint8_t requestType, uint8_t request, uint16_t 
     const int type = requestType & (0x03 << 5);
     const int recipient = requestType & 0x1f;
     if (type == LIBUSB_REQUEST_TYPE_STANDARD && request == LIBUSB_REQUEST_GET_DESCRIPTOR && in)
-        return descriptors_->get(value, data, length);
+        return usbDescriptors->get(value, data, length);
     if (type == LIBUSB_REQUEST_TYPE_CLASS && recipient == LIBUSB_RECIPIENT_INTERFACE && index == 0)
-        return device_->request(request, value, data, length);
+        return device->request(request, value, data, length);
     return LIBUSB_ERROR_PIPE;
 }
 

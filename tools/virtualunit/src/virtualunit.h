@@ -25,10 +25,10 @@ class VirtualUnit {
 public:
     explicit VirtualUnit(const UnitSettings &settings);
 
-    bool present() const { return settings_.fault.kind != Fault::Absent; }
-    const UsbDescriptors &descriptors() const { return *descriptors_; }
-    void setAltSetting(int alt) { device_->setAltSetting(alt); }
-    bool hasAltSetting(int alt) const { return state_->memory().hasAlt(alt); }
+    bool present() const { return settings.fault.kind != Fault::Absent; }
+    const UsbDescriptors &descriptors() const { return *usbDescriptors; }
+    void setAltSetting(int alt) { device->setAltSetting(alt); }
+    bool hasAltSetting(int alt) const { return stateFile->memory().hasAlt(alt); }
 
     int controlTransfer(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                         uint8_t *data, uint16_t length, unsigned timeoutMs);
@@ -36,10 +36,10 @@ public:
 private:
     int timeOut(unsigned timeoutMs) const;
 
-    UnitSettings settings_;
-    std::unique_ptr<StateFile> state_;
-    std::unique_ptr<UsbDescriptors> descriptors_;
-    std::unique_ptr<DfuseDevice> device_;
+    UnitSettings settings;
+    std::unique_ptr<StateFile> stateFile;
+    std::unique_ptr<UsbDescriptors> usbDescriptors;
+    std::unique_ptr<DfuseDevice> device;
 };
 
 } // namespace vu
