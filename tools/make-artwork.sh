@@ -53,6 +53,38 @@ gloss() {
         -alpha off -compose CopyOpacity -composite "$6"
 }
 
+# gradient NAME 'X1,Y1 X2,Y2' COLOUR OFFSET...: an MVG linear gradient, for a
+# "push defs" block.
+gradient() {
+    local name=$1 line=$2
+    shift 2
+    printf "push gradient '%s' linear %s\n" "$name" "$line"
+    printf "stop-color '%s' %s\n" "$@"
+    printf 'pop gradient\n'
+}
+
+# group MVG...: drawing commands in a graphic context of their own, so that
+# their fill and stroke end with them.
+group() {
+    printf 'push graphic-context\n'
+    printf '%s\n' "$@"
+    printf 'pop graphic-context\n'
+}
+
+# lines FIRST LAST STEP MVG: MVG once for each value, with @ standing for it.
+lines() {
+    local v out=""
+    for ((v = $1; v <= $2; v += $3)); do
+        out+="${4//@/$v} "
+    done
+    printf '%s' "$out"
+}
+
+# Stops that the front and the side view share.
+HEAD=('#5a6878' 0 '#323c48' 0.45 '#1e252e' 1)
+NECK=('#1a2028' 0 '#5b6775' 0.38 '#3a4450' 0.6 '#161c23' 1)
+SHOE=('#e3e7eb' 0 '#9aa3ad' 0.55 '#6c747e' 1)
+
 # Lightning glyph in a 100x100 box, centred on (51,51).
 BOLT='polygon 54,10 30,54 48,54 40,92 72,42 54,42 70,10'
 
@@ -69,20 +101,10 @@ draw_logo() {  # OUT [small]  (512x512, transparent ground)
     gloss 512 512 "ellipse 256,158 182,118 0,360" "$glossop" 46 "$work/logo-gloss.png"
     convert -size 512x512 xc:none -draw "
         push defs
-        push gradient 'disc' linear 0,8 0,504
-        stop-color '#ffcb4d' 0
-        stop-color '#f59a16' 0.5
-        stop-color '#d96600' 1
-        pop gradient
+        $(gradient disc '0,8 0,504' '#ffcb4d' 0 '#f59a16' 0.5 '#d96600' 1)
         pop defs
-        push graphic-context
-        fill 'url(#disc)' stroke '#b65800' stroke-width 6
-        circle 256,256 256,10
-        pop graphic-context
-        push graphic-context
-        fill none $ring stroke-width 6
-        circle 256,256 256,38
-        pop graphic-context" \
+        $(group "fill 'url(#disc)' stroke '#b65800' stroke-width 6" "circle 256,256 256,10")
+        $(group "fill none $ring stroke-width 6" "circle 256,256 256,38")" \
         "$work/logo-gloss.png" -compose Over -composite \
         \( -size 512x512 xc:none -fill 'rgba(120,45,0,0.55)' \
            -draw "translate 265,273 scale $bolt,$bolt translate -51,-51 $BOLT" -blur 0x7 \) \
@@ -96,114 +118,36 @@ draw_logo() {  # OUT [small]  (512x512, transparent ground)
 # LCD, foot. Drawn on a transparent 480x330 layer.
 
 draw_flash_front() {  # OUT
-    local fresnel="" y
-    for ((y = 57; y <= 115; y += 3)); do
-        fresnel+="line 310,$y.5 430,$y.5 "
-    done
-    local ridges="" x
-    for ((x = 338; x <= 402; x += 4)); do
-        ridges+="line $x,293 $x,301 "
-    done
+    local fresnel ridges
+    fresnel=$(lines 57 115 3 'line 310,@.5 430,@.5')
+    ridges=$(lines 338 402 4 'line @,293 @,301')
     gloss 480 330 "roundrectangle 332,173 408,186 5,5" 0.55 57 "$work/af-gloss.png"
     convert -size 480x330 xc:none -draw "
         push defs
-        push gradient 'head' linear 0,44 0,128
-        stop-color '#5a6878' 0
-        stop-color '#323c48' 0.45
-        stop-color '#1e252e' 1
-        pop gradient
-        push gradient 'diff' linear 0,54 0,118
-        stop-color '#ffffff' 0
-        stop-color '#eef2f6' 0.5
-        stop-color '#cfd8e2' 1
-        pop gradient
-        push gradient 'neck' linear 346,0 394,0
-        stop-color '#1a2028' 0
-        stop-color '#5b6775' 0.38
-        stop-color '#3a4450' 0.6
-        stop-color '#161c23' 1
-        pop gradient
-        push gradient 'body' linear 0,156 0,292
-        stop-color '#4a5663' 0
-        stop-color '#2c3540' 0.35
-        stop-color '#1b2129' 1
-        pop gradient
-        push gradient 'af' linear 0,172 0,200
-        stop-color '#a3201c' 0
-        stop-color '#5a0a08' 0.6
-        stop-color '#3a0504' 1
-        pop gradient
-        push gradient 'lcd' linear 0,232 0,272
-        stop-color '#cdeaf6' 0
-        stop-color '#8cc1da' 1
-        pop gradient
-        push gradient 'shoe' linear 0,302 0,315
-        stop-color '#e3e7eb' 0
-        stop-color '#9aa3ad' 0.55
-        stop-color '#6c747e' 1
-        pop gradient
+        $(gradient head '0,44 0,128' "${HEAD[@]}")
+        $(gradient diff '0,54 0,118' '#ffffff' 0 '#eef2f6' 0.5 '#cfd8e2' 1)
+        $(gradient neck '346,0 394,0' "${NECK[@]}")
+        $(gradient body '0,156 0,292' '#4a5663' 0 '#2c3540' 0.35 '#1b2129' 1)
+        $(gradient af '0,172 0,200' '#a3201c' 0 '#5a0a08' 0.6 '#3a0504' 1)
+        $(gradient lcd '0,232 0,272' '#cdeaf6' 0 '#8cc1da' 1)
+        $(gradient shoe '0,302 0,315' "${SHOE[@]}")
         pop defs
-
-        push graphic-context
-        fill 'url(#neck)' stroke '#10151a' stroke-width 1
-        rectangle 346,122 394,160
-        pop graphic-context
-        push graphic-context
-        stroke 'rgba(0,0,0,0.55)' stroke-width 2
-        line 347,141 393,141
-        stroke 'rgba(255,255,255,0.12)' stroke-width 1
-        line 347,143 393,143
-        pop graphic-context
-
-        push graphic-context
-        fill 'url(#head)' stroke '#10151a' stroke-width 1.5
-        roundrectangle 298,42 442,130 11,11
-        pop graphic-context
-        push graphic-context
-        fill none stroke 'rgba(255,255,255,0.22)' stroke-width 1
-        line 306,44.5 434,44.5
-        pop graphic-context
-        push graphic-context
-        fill '#0c1014'
-        roundrectangle 306,51 434,121 6,6
-        fill 'url(#diff)'
-        roundrectangle 308,53 432,119 5,5
-        pop graphic-context
-        push graphic-context
-        stroke 'rgba(110,130,155,0.16)' stroke-width 1
-        $fresnel
-        pop graphic-context
-
-        push graphic-context
-        fill 'url(#body)' stroke '#10151a' stroke-width 1.5
-        roundrectangle 312,156 428,294 12,12
-        pop graphic-context
-        push graphic-context
-        fill none stroke 'rgba(255,255,255,0.16)' stroke-width 1
-        line 322,158.5 418,158.5
-        pop graphic-context
-        push graphic-context
-        fill 'url(#af)' stroke '#0c0f12' stroke-width 1.5
-        roundrectangle 330,172 410,200 6,6
-        pop graphic-context
-
-        push graphic-context
-        fill '#0f1419'
-        roundrectangle 332,231 408,273 5,5
-        fill 'url(#lcd)'
-        roundrectangle 335,234 405,270 3,3
-        pop graphic-context
-
-        push graphic-context
-        fill '#20272f' stroke '#0c1014' stroke-width 1
-        roundrectangle 334,292 406,302 3,3
-        stroke 'rgba(255,255,255,0.13)' stroke-width 1
-        $ridges
-        pop graphic-context
-        push graphic-context
-        fill 'url(#shoe)' stroke '#4d545c' stroke-width 1
-        polygon 342,302 398,302 404,315 336,315
-        pop graphic-context" \
+        $(group "fill 'url(#neck)' stroke '#10151a' stroke-width 1" "rectangle 346,122 394,160")
+        $(group "stroke 'rgba(0,0,0,0.55)' stroke-width 2" "line 347,141 393,141" \
+                "stroke 'rgba(255,255,255,0.12)' stroke-width 1" "line 347,143 393,143")
+        $(group "fill 'url(#head)' stroke '#10151a' stroke-width 1.5" "roundrectangle 298,42 442,130 11,11")
+        $(group "fill none stroke 'rgba(255,255,255,0.22)' stroke-width 1" "line 306,44.5 434,44.5")
+        $(group "fill '#0c1014'" "roundrectangle 306,51 434,121 6,6" \
+                "fill 'url(#diff)'" "roundrectangle 308,53 432,119 5,5")
+        $(group "stroke 'rgba(110,130,155,0.16)' stroke-width 1" "$fresnel")
+        $(group "fill 'url(#body)' stroke '#10151a' stroke-width 1.5" "roundrectangle 312,156 428,294 12,12")
+        $(group "fill none stroke 'rgba(255,255,255,0.16)' stroke-width 1" "line 322,158.5 418,158.5")
+        $(group "fill 'url(#af)' stroke '#0c0f12' stroke-width 1.5" "roundrectangle 330,172 410,200 6,6")
+        $(group "fill '#0f1419'" "roundrectangle 332,231 408,273 5,5" \
+                "fill 'url(#lcd)'" "roundrectangle 335,234 405,270 3,3")
+        $(group "fill '#20272f' stroke '#0c1014' stroke-width 1" "roundrectangle 334,292 406,302 3,3" \
+                "stroke 'rgba(255,255,255,0.13)' stroke-width 1" "$ridges")
+        $(group "fill 'url(#shoe)' stroke '#4d545c' stroke-width 1" "polygon 342,302 398,302 404,315 336,315")" \
         \( -size 480x330 xc:none -fill 'rgba(255,251,240,0.85)' \
            -draw "ellipse 370,86 54,9 0,360" -blur 0x7 \) -compose Over -composite \
         "$work/af-gloss.png" -compose Over -composite \
@@ -217,94 +161,37 @@ draw_flash_front() {  # OUT
 
 # Flash unit, side view with the head tilted up for bouncing.
 draw_flash_side() {  # OUT
-    local fresnel="" y
-    for ((y = 76; y <= 128; y += 3)); do
-        fresnel+="line 280,$y 290,$y "
-    done
+    local fresnel
+    fresnel=$(lines 76 128 3 'line 280,@ 290,@')
     # Head in side profile, front (diffuser) at the left; rotated later.
     convert -size 480x330 xc:none -draw "
         push defs
-        push gradient 'head' linear 0,68 0,136
-        stop-color '#5a6878' 0
-        stop-color '#323c48' 0.45
-        stop-color '#1e252e' 1
-        pop gradient
-        push gradient 'diff' linear 278,0 292,0
-        stop-color '#cfd8e2' 0
-        stop-color '#ffffff' 0.6
-        stop-color '#dfe6ee' 1
-        pop gradient
+        $(gradient head '0,68 0,136' "${HEAD[@]}")
+        $(gradient diff '278,0 292,0' '#cfd8e2' 0 '#ffffff' 0.6 '#dfe6ee' 1)
         pop defs
-        push graphic-context
-        fill 'url(#head)' stroke '#10151a' stroke-width 1.5
-        roundrectangle 284,68 440,136 11,11
-        pop graphic-context
-        push graphic-context
-        fill none stroke 'rgba(255,255,255,0.22)' stroke-width 1
-        line 294,70.5 432,70.5
-        stroke 'rgba(0,0,0,0.45)' stroke-width 1
-        line 398,72 398,132
-        pop graphic-context
-        push graphic-context
-        fill '#0c1014'
-        roundrectangle 276,70 294,134 5,5
-        fill 'url(#diff)'
-        roundrectangle 278,72 292,132 4,4
-        stroke 'rgba(120,140,165,0.25)' stroke-width 1
-        $fresnel
-        pop graphic-context" \
+        $(group "fill 'url(#head)' stroke '#10151a' stroke-width 1.5" "roundrectangle 284,68 440,136 11,11")
+        $(group "fill none stroke 'rgba(255,255,255,0.22)' stroke-width 1" "line 294,70.5 432,70.5" \
+                "stroke 'rgba(0,0,0,0.45)' stroke-width 1" "line 398,72 398,132")
+        $(group "fill '#0c1014'" "roundrectangle 276,70 294,134 5,5" \
+                "fill 'url(#diff)'" "roundrectangle 278,72 292,132 4,4" \
+                "stroke 'rgba(120,140,165,0.25)' stroke-width 1" "$fresnel")" \
         -distort SRT "372,124 1 30" "$work/side-head.png"
     convert -size 480x330 xc:none -draw "
         push defs
-        push gradient 'neck' linear 350,0 394,0
-        stop-color '#1a2028' 0
-        stop-color '#5b6775' 0.38
-        stop-color '#3a4450' 0.6
-        stop-color '#161c23' 1
-        pop gradient
-        push gradient 'body' linear 334,0 410,0
-        stop-color '#4a5663' 0
-        stop-color '#2f3843' 0.3
-        stop-color '#222a33' 0.75
-        stop-color '#161b22' 1
-        pop gradient
-        push gradient 'shoe' linear 0,302 0,315
-        stop-color '#e3e7eb' 0
-        stop-color '#9aa3ad' 0.55
-        stop-color '#6c747e' 1
-        pop gradient
+        $(gradient neck '350,0 394,0' "${NECK[@]}")
+        $(gradient body '334,0 410,0' '#4a5663' 0 '#2f3843' 0.3 '#222a33' 0.75 '#161b22' 1)
+        $(gradient shoe '0,302 0,315' "${SHOE[@]}")
         pop defs
-        push graphic-context
-        fill 'url(#neck)' stroke '#10151a' stroke-width 1
-        rectangle 352,126 392,160
-        pop graphic-context
-        push graphic-context
-        fill 'url(#body)' stroke '#10151a' stroke-width 1.5
-        roundrectangle 334,156 410,294 12,12
-        pop graphic-context
-        push graphic-context
-        stroke 'rgba(0,0,0,0.5)' stroke-width 1
-        line 342,206 402,206
-        line 342,272 402,272
-        stroke 'rgba(255,255,255,0.1)' stroke-width 1
-        line 342,207 402,207
-        line 342,273 402,273
-        pop graphic-context
-        push graphic-context
-        fill '#20272f' stroke '#0c1014' stroke-width 1
-        roundrectangle 344,292 400,302 3,3
-        pop graphic-context
-        push graphic-context
-        fill 'url(#shoe)' stroke '#4d545c' stroke-width 1
-        polygon 348,302 396,302 402,315 342,315
-        pop graphic-context" \
+        $(group "fill 'url(#neck)' stroke '#10151a' stroke-width 1" "rectangle 352,126 392,160")
+        $(group "fill 'url(#body)' stroke '#10151a' stroke-width 1.5" "roundrectangle 334,156 410,294 12,12")
+        $(group "stroke 'rgba(0,0,0,0.5)' stroke-width 1" "line 342,206 402,206" "line 342,272 402,272" \
+                "stroke 'rgba(255,255,255,0.1)' stroke-width 1" "line 342,207 402,207" "line 342,273 402,273")
+        $(group "fill '#20272f' stroke '#0c1014' stroke-width 1" "roundrectangle 344,292 400,302 3,3")
+        $(group "fill 'url(#shoe)' stroke '#4d545c' stroke-width 1" "polygon 348,302 396,302 402,315 342,315")" \
         "$work/side-head.png" -compose Over -composite \
         -draw "
             push defs
-            push gradient 'hub' linear 0,112 0,136
-            stop-color '#5d6a79' 0
-            stop-color '#1f262e' 1
-            pop gradient
+            $(gradient hub '0,112 0,136' '#5d6a79' 0 '#1f262e' 1)
             pop defs
             fill 'url(#hub)' stroke '#0c1014' stroke-width 1.5
             circle 372,124 372,112
@@ -349,20 +236,10 @@ make_background() {  # FLASHLAYER OUT JPEG-OPTIONS...
 
 TILE_MVG="
     push defs
-    push gradient 'tile' linear 0,4 0,102
-    stop-color '#ffffff' 0
-    stop-color '#f3f5f8' 0.5
-    stop-color '#dde3ea' 1
-    pop gradient
+    $(gradient tile '0,4 0,102' '#ffffff' 0 '#f3f5f8' 0.5 '#dde3ea' 1)
     pop defs
-    push graphic-context
-    fill 'url(#tile)' stroke '#b9c3ce' stroke-width 1
-    roundrectangle 4.5,3.5 147.5,100.5 10,10
-    pop graphic-context
-    push graphic-context
-    fill none stroke 'rgba(255,255,255,0.9)' stroke-width 1
-    roundrectangle 5.5,4.5 146.5,99.5 9,9
-    pop graphic-context"
+    $(group "fill 'url(#tile)' stroke '#b9c3ce' stroke-width 1" "roundrectangle 4.5,3.5 147.5,100.5 10,10")
+    $(group "fill none stroke 'rgba(255,255,255,0.9)' stroke-width 1" "roundrectangle 5.5,4.5 146.5,99.5 9,9")"
 
 # tile OUT: empty tile with a soft drop shadow
 tile() {
@@ -382,19 +259,10 @@ round_button() {
            -compose Over -composite \
         -draw "
             push defs
-            push gradient 'btn' linear 0,38 0,94
-            stop-color '$top' 0
-            stop-color '$bottom' 1
-            pop gradient
+            $(gradient btn '0,38 0,94' "$top" 0 "$bottom" 1)
             pop defs
-            push graphic-context
-            fill 'url(#btn)' stroke '$rim' stroke-width 1.2
-            circle 76,66 76,38.6
-            pop graphic-context
-            push graphic-context
-            fill none stroke 'rgba(255,255,255,0.35)' stroke-width 1
-            circle 76,66 76,40.2
-            pop graphic-context" \
+            $(group "fill 'url(#btn)' stroke '$rim' stroke-width 1.2" "circle 76,66 76,38.6")
+            $(group "fill none stroke 'rgba(255,255,255,0.35)' stroke-width 1" "circle 76,66 76,40.2")" \
         "$work/btn-gloss.png" -compose Over -composite "$out"
 }
 
@@ -440,15 +308,9 @@ make_germany() {  # OUT
            -draw "roundrectangle 12,37 140,93 28,28" -blur 0x2 \) -compose Over -composite \
         -draw "
             push defs
-            push gradient 'badge' linear 0,34 0,90
-            stop-color '#3d4f62' 0
-            stop-color '#1a232d' 1
-            pop gradient
+            $(gradient badge '0,34 0,90' '#3d4f62' 0 '#1a232d' 1)
             pop defs
-            push graphic-context
-            fill 'url(#badge)' stroke '#0f161d' stroke-width 1
-            roundrectangle 12.5,34.5 139.5,89.5 27,27
-            pop graphic-context" \
+            $(group "fill 'url(#badge)' stroke '#0f161d' stroke-width 1" "roundrectangle 12.5,34.5 139.5,89.5 27,27")" \
         "$work/badge-gloss.png" -compose Over -composite \
         "$work/flag-disc.png" -compose Over -composite \
         -fill none -stroke 'rgba(255,255,255,0.85)' -strokewidth 1.5 -draw "circle 40,62 40,41.5" \
@@ -592,11 +454,6 @@ write_xpm "$work/help.png" "$ui/images/Help.xpm" Help
 write_xpm "$work/germany.png" "$ui/images/Germany.xpm" Germany
 
 make_ico "$ui/strobix.ico"
-
-cat >"$ui/strobix.rc" <<'EOF'
-// Application icon for Windows builds (shown by Explorer and the taskbar).
-IDI_ICON1 ICON "strobix.ico"
-EOF
 
 if [[ -n $preview ]]; then
     for f in images/background.jpg images/background_2.jpg images/Start.xpm \
