@@ -1,13 +1,17 @@
 // strobix-release-check: before a release, checks every catalogue image on a firmware
 // server the way a unit would meet it: downloaded with the updater's rules, checked
-// as a DfuSe file for 0483:df11, written by the real dfu-util into a fresh virtual
-// unit of its model with the updater's command line, and read back.
+// as a DfuSe file for 0483:df11, written into a fresh virtual unit of its model by
+// the updater's own installation code, read back, and the unit identified again by
+// the updater's own identification code: an image must never destroy the identity
+// record that the next update depends on.
 
 #include "releaserules.h"
 
 #include "app/globals.h"
 #include "app/startup.h"
 #include "dfu/dfuutil.h"
+#include "dfu/dfuutilinstaller.h"
+#include "dfu/dfuutilotp.h"
 #include "update/firmwarecatalogue.h"
 
 #include "profiles.h"
@@ -21,31 +25,26 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <cstdio>
 #include <memory>
 
 using namespace ReleaseCheck;
+using Strobix::DfuseImage;
 
 namespace {
 
 const int downloadTimeoutMs = 60000;
-const int toolLimitMs = 120000; // a bound on a hung tool, not a speed target
+// Read-backs ask for whole transfers: how the part addresses a short last upload
+// block is not documented.
+const quint32 transferSize = 2048;
 
 struct Settings
 {
     QString baseUrl;
     QString dfuUtil;
     QString vuLibDir;
-};
-
-struct ToolRun
-{
-    int exitCode = -1; // -1: did not start, crashed or hung
-    QByteArray output;
 };
 
 // The model as the install dialog names it.
@@ -59,19 +58,18 @@ QString modelText(const Strobix::CatalogueEntry &entry)
 }
 
 // The virtual unit whose identity bytes name this image, as a real unit's would.
-QString profileFor(const QString &imageName)
+const vu::Profile *profileFor(const QString &imageName)
 {
     for (const vu::Profile &p : vu::allProfiles()) {
-        if (!p.programmed)
-            continue;
-        const QString name = QStringLiteral("SX%1%2%3.dfu")
-                                 .arg(p.identity[0], 2, 16, QLatin1Char('0'))
-                                 .arg(p.identity[1], 2, 16, QLatin1Char('0'))
-                                 .arg(p.identity[2], 2, 16, QLatin1Char('0'));
-        if (name == imageName)
-            return QString::fromStdString(p.name);
+        if (p.programmed && Strobix::DfuUtilOtp::imageName(p.identity[0], p.identity[1], p.identity[2]) == imageName)
+            return &p;
     }
-    return QString();
+    return nullptr;
+}
+
+QString hex(quint32 value)
+{
+    return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0'));
 }
 
 // The same rules as the updater's download: no redirects, 2xx only, the whole
@@ -110,48 +108,123 @@ QByteArray download(QNetworkAccessManager &manager, const QString &url, QString 
     return body;
 }
 
-ToolRun runTool(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
-                const QString &logPath)
+// Runs the updater's dfu-util workers in this thread, against the unit that the
+// environment names, in the data folder of one row; keeps all their output.
+class Unit
 {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    ToolRun run;
-    if (process.waitForStarted(toolLimitMs) && !process.waitForFinished(toolLimitMs)) {
-        process.kill();
-        process.waitForFinished(toolLimitMs);
+public:
+    explicit Unit(const QString &rowDir) : log(rowDir + QStringLiteral("/release-check.log")) {}
+
+    // The image name the updater's identification forms; empty: none.
+    QString identify()
+    {
+        Strobix::DfuUtilOtp otp;
+        QString name;
+        QObject::connect(&otp, &Strobix::DfuUtilOtp::result, [&name](const QString &result) { name = result; });
+        run(otp);
+        return name;
     }
-    run.output = process.readAll();
-    if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart
-        && process.error() != QProcess::Timedout)
-        run.exitCode = process.exitCode();
-    QFile log(logPath);
-    if (log.open(QIODevice::Append)) {
-        log.write("$ " + program.toUtf8() + ' ' + arguments.join(QLatin1Char(' ')).toUtf8() + '\n');
-        log.write(run.output);
-        log.write(QByteArray("\n[exit ") + QByteArray::number(run.exitCode) + "]\n\n");
+
+    // Whether the updater's installation counts the image as written.
+    bool install(const QString &imagePath)
+    {
+        Strobix::DfuUtilInstaller installer(imagePath);
+        bool ok = false;
+        QObject::connect(&installer, &Strobix::DfuUtilInstaller::result, [&ok](bool result) { ok = result; });
+        run(installer);
+        return ok;
     }
-    return run;
+
+    // Reads length bytes at address of the internal flash into path.
+    bool upload(quint32 address, quint32 length, const QString &path)
+    {
+        Strobix::DfuUtil tool;
+        int exitCode = -1;
+        lastOutput.clear();
+        QObject::connect(&tool, &Strobix::DfuUtil::logOutput, [this](const QString &text) { keep(text); });
+        tool.execute({QStringLiteral("-d"), QString::fromLatin1(Strobix::dfuDeviceId), QStringLiteral("-c"),
+                      QStringLiteral("1"), QStringLiteral("-i"), QStringLiteral("0"), QStringLiteral("-a"),
+                      QStringLiteral("0"), QStringLiteral("-s"), QStringLiteral("%1:%2").arg(hex(address)).arg(length),
+                      QStringLiteral("-U"), path},
+                     &exitCode);
+        return exitCode == 0;
+    }
+
+    // What went wrong in the last run, in the tool's own words: its last error line, else its last line.
+    QString lastWords() const
+    {
+        QString lastError;
+        QString lastLine;
+        for (const QString &raw : lastOutput.split(QLatin1Char('\n'))) {
+            const QString line = raw.section(QLatin1Char('\r'), -1).trimmed();
+            if (line.isEmpty())
+                continue;
+            lastLine = line;
+            if (line.startsWith(QLatin1String("dfu-util: ")))
+                lastError = line.mid(10);
+        }
+        return lastError.isEmpty() ? lastLine : lastError;
+    }
+
+private:
+    void run(Strobix::DfuUtil &worker)
+    {
+        lastOutput.clear();
+        QObject::connect(&worker, &Strobix::DfuUtil::logOutput, [this](const QString &text) { keep(text); });
+        worker.process();
+    }
+
+    void keep(const QString &text)
+    {
+        lastOutput += text;
+        if (log.isOpen() || log.open(QIODevice::Append))
+            log.write(text.toUtf8());
+    }
+
+    QFile log;
+    QString lastOutput;
+};
+
+// Which element of the image overlaps the erase page or sector holding the identity record.
+QString recordOverlap(const vu::Profile &profile, const DfuseImage &image)
+{
+    const auto place = profile.identityPlace();
+    const vu::AltSetting alt = profile.altSettings().at(size_t(place.first));
+    const vu::Segment *s = alt.segmentAt(place.second);
+    const quint32 page = s->start + (place.second - s->start) / s->pageSize * s->pageSize;
+    for (int i = 0; i < image.elements.size(); ++i) {
+        const DfuseImage::Element &e = image.elements.at(i);
+        if (e.alternate == place.first && e.address < page + s->pageSize
+            && e.address + quint64(e.data.size()) > page)
+            return QStringLiteral(": element %1 at %2 (%3 bytes) overlaps the sector %4..%5 that holds it at %6")
+                .arg(i + 1)
+                .arg(hex(e.address))
+                .arg(e.data.size())
+                .arg(hex(page), hex(page + s->pageSize - 1), hex(place.second));
+    }
+    return QString();
 }
 
-// What went wrong, in the tool's own words: its last error line, else its last line.
-QString toolFailure(const QString &what, const ToolRun &run)
+QString readBack(Unit &unit, const DfuseImage &image, const QDir &dir)
 {
-    if (run.exitCode < 0)
-        return QStringLiteral("%1 did not finish").arg(what);
-    QString lastError;
-    QString lastLine;
-    for (const QByteArray &raw : run.output.split('\n')) {
-        const QString line = QString::fromUtf8(raw.split('\r').last()).trimmed();
-        if (line.isEmpty())
-            continue;
-        lastLine = line;
-        if (line.startsWith(QLatin1String("dfu-util: ")))
-            lastError = line.mid(10);
+    for (int i = 0; i < image.elements.size(); ++i) {
+        const DfuseImage::Element &e = image.elements.at(i);
+        const QString element = QStringLiteral("element %1 at %2 (%3 bytes)").arg(i + 1).arg(hex(e.address)).arg(e.data.size());
+        const QString path = dir.filePath(QStringLiteral("element-%1.bin").arg(i + 1));
+        const quint32 length = (quint32(e.data.size()) + transferSize - 1) / transferSize * transferSize;
+        if (!unit.upload(e.address, length, path))
+            return QStringLiteral("dfu-util -U %1 failed: %2").arg(hex(e.address), unit.lastWords());
+        QFile read(path);
+        const QByteArray held = read.open(QIODevice::ReadOnly) ? read.read(e.data.size()) : QByteArray();
+        if (held.size() != e.data.size())
+            return QStringLiteral("%1 reads back %2 bytes").arg(element).arg(held.size());
+        for (int at = 0; at < held.size(); ++at) {
+            if (held[at] != e.data[at])
+                return QStringLiteral("%1 did not land: it reads back different from %2")
+                    .arg(element, hex(e.address + quint32(at)));
+        }
     }
-    const QString last = lastError.isEmpty() ? lastLine : lastError;
-    return QStringLiteral("%1 exit %2: %3").arg(what).arg(run.exitCode).arg(last);
+    return QString();
 }
 
 // Checks one catalogue row in rowDir (emptied first); returns the problem, or empty.
@@ -164,66 +237,39 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
     const QDir dir(rowDir);
 
     QString problem;
-    const QByteArray image = download(manager, settings.baseUrl + imageName, &problem);
+    const QByteArray bytes = download(manager, settings.baseUrl + imageName, &problem);
     if (!problem.isEmpty())
         return problem;
     const QString imagePath = dir.filePath(imageName);
     QFile saved(imagePath);
-    if (!saved.open(QIODevice::WriteOnly) || saved.write(image) != image.size() || !saved.flush())
+    if (!saved.open(QIODevice::WriteOnly) || saved.write(bytes) != bytes.size() || !saved.flush())
         return QStringLiteral("cannot write %1").arg(imagePath);
     saved.close();
 
-    Strobix::DfuseImage dfuse;
-    problem = checkReleaseImage(image, dfuse);
+    DfuseImage image;
+    problem = checkReleaseImage(bytes, image);
     if (!problem.isEmpty())
         return problem;
-    const QVector<Strobix::DfuseImage::Element> &elements = dfuse.elements;
-
-    const QString model = profileFor(imageName);
-    if (model.isEmpty())
+    const vu::Profile *profile = profileFor(imageName);
+    if (!profile)
         return QStringLiteral("no virtual unit model has this image's identity");
 
-    // The shim creates a factory-fresh unit of the model in the missing state file.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString libraryPath = env.value(QStringLiteral("LD_LIBRARY_PATH"));
-    env.insert(QStringLiteral("LD_LIBRARY_PATH"),
-               settings.vuLibDir + (libraryPath.isEmpty() ? QString() : QLatin1Char(':') + libraryPath));
-    env.insert(QStringLiteral("STROBIX_VU_MODEL"), model);
-    env.insert(QStringLiteral("STROBIX_VU_STATE"), dir.filePath(QStringLiteral("unit.state")));
-    const QString log = dir.filePath(QStringLiteral("dfu-util.log"));
-    const QStringList device{QStringLiteral("-d"), QString::fromLatin1(Strobix::dfuDeviceId),
-                             QStringLiteral("-c"), QStringLiteral("1"),
-                             QStringLiteral("-i"), QStringLiteral("0"),
-                             QStringLiteral("-a"), QStringLiteral("0")};
-
-    const ToolRun install = runTool(settings.dfuUtil, device + QStringList{QStringLiteral("-D"), imagePath}, env, log);
-    if (install.exitCode != 0)
-        return toolFailure(QStringLiteral("dfu-util -D"), install);
-
-    for (int i = 0; i < elements.size(); ++i) {
-        const Strobix::DfuseImage::Element &e = elements[i];
-        const QString where = QStringLiteral("0x%1").arg(e.address, 8, 16, QLatin1Char('0'));
-        const QString readPath = dir.filePath(QStringLiteral("element-%1.bin").arg(i + 1));
-        const ToolRun upload = runTool(
-            settings.dfuUtil,
-            device + QStringList{QStringLiteral("-s"), QStringLiteral("%1:%2").arg(where).arg(e.data.size()),
-                                 QStringLiteral("-U"), readPath},
-            env, log);
-        if (upload.exitCode != 0)
-            return toolFailure(QStringLiteral("dfu-util -U %1").arg(where), upload);
-        QFile read(readPath);
-        const QByteArray held = read.open(QIODevice::ReadOnly) ? read.readAll() : QByteArray();
-        const QString element = QStringLiteral("element %1 at %2 (%3 bytes)").arg(i + 1).arg(where).arg(e.data.size());
-        if (held.size() != e.data.size())
-            return QStringLiteral("%1 reads back %2 bytes").arg(element).arg(held.size());
-        for (int at = 0; at < held.size(); ++at) {
-            if (held[at] != e.data[at])
-                return QStringLiteral("%1 reads back different from 0x%2")
-                    .arg(element)
-                    .arg(e.address + quint32(at), 8, 16, QLatin1Char('0'));
-        }
-    }
-    return QString();
+    // The stand-in creates a factory-fresh unit of the model in the missing state file.
+    qputenv("STROBIX_VU_MODEL", QByteArray::fromStdString(profile->name));
+    qputenv("STROBIX_VU_STATE", QFile::encodeName(dir.filePath(QStringLiteral("unit.state"))));
+    Strobix::dataFolder = rowDir + QLatin1Char('/');
+    Unit unit(rowDir);
+    const QString before = unit.identify();
+    if (before != imageName)
+        return QStringLiteral("before writing, the unit identifies as %1: %2")
+            .arg(before.isEmpty() ? QStringLiteral("nothing") : before, unit.lastWords());
+    if (!unit.install(imagePath))
+        return QStringLiteral("dfu-util -D failed: %1").arg(unit.lastWords());
+    const QString after = unit.identify();
+    if (after != before)
+        return QStringLiteral("the image destroys the unit's identity: after writing, it identifies as %1, not %2%3")
+            .arg(after.isEmpty() ? QStringLiteral("nothing") : after, before, recordOverlap(*profile, image));
+    return readBack(unit, image, dir);
 }
 
 } // namespace
@@ -237,7 +283,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks every catalogue image on a firmware server: download, DfuSe format for 0483:df11,\n"
-        "installation with dfu-util into a virtual unit of its model, read-back.\n"
+        "installation with dfu-util into a virtual unit of its model, identification, read-back.\n"
         "Exit 0: all images ok; 1: at least one failed; 2: the check could not run."));
     parser.addHelpOption();
     const QCommandLineOption serverOption(
@@ -278,15 +324,20 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // The updater's workers run dfu-util/dfu-util.exe from the working directory:
+    // here the launcher that points the system's dfu-util at the virtual unit.
+    QTemporaryDir toolDir;
     QTemporaryDir temporary;
-    QString workDir = parser.value(keepOption);
-    if (workDir.isEmpty()) {
-        if (!temporary.isValid()) {
-            err << "strobix-release-check: cannot create a temporary folder\n";
-            return 2;
-        }
-        workDir = temporary.path();
+    if (!toolDir.isValid() || !temporary.isValid() || !QDir(toolDir.path()).mkdir(QStringLiteral("dfu-util"))
+        || !QFile::link(QStringLiteral(STROBIX_LAUNCHER), toolDir.filePath(QString::fromLatin1(Strobix::DfuUtil::programPath)))
+        || !QDir::setCurrent(toolDir.path())) {
+        err << "strobix-release-check: cannot set up a temporary folder\n";
+        return 2;
     }
+    qputenv("STROBIX_VU_LIB", QFile::encodeName(settings.vuLibDir));
+    qputenv("STROBIX_DFU_UTIL", QFile::encodeName(settings.dfuUtil));
+    const QString keep = parser.value(keepOption);
+    const QString workDir = keep.isEmpty() ? temporary.path() : QDir(keep).absolutePath();
 
     QNetworkAccessManager manager;
     int failed = 0;

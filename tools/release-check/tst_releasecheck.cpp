@@ -29,6 +29,9 @@ enum class Served {
     CutShort, // the whole Content-Length announced, the connection closed halfway
     Redirect, // 302 to the image at another path
     Overlap,  // a well-formed image whose second element overwrites part of the first
+    // X21 images that erase the sector of the identity record at 0x0800F800
+    Identity48K,  // 48 KiB from 0x08004000
+    Identity256,  // 256 bytes at 0x0800C000
 };
 
 using Changes = QMap<QString, Served>;
@@ -136,6 +139,12 @@ void TestReleaseCheck::serve(TestHttpServer &server, const Changes &changes)
             // 0x08005000 no longer holds 5a.
             reply.body = dfuseFile({{0x08004000, QByteArray(8192, '\x5a')}, {0x08005000, QByteArray(4096, '\xa5')}});
             break;
+        case Served::Identity48K:
+            reply.body = dfuseFile({{0x08004000, QByteArray(48 * 1024, '\x3c')}});
+            break;
+        case Served::Identity256:
+            reply.body = dfuseFile({{0x0800C000, QByteArray(256, '\x3c')}});
+            break;
         }
         QVERIFY(!reply.body.isEmpty());
         server.setReply(path, reply);
@@ -153,16 +162,26 @@ void TestReleaseCheck::command_data()
     QTest::newRow("spoiled images among good ones, nothing kept")
         << Changes{{"SX2100b2.dfu", Served::BadCrc}, {"SX330193.dfu", Served::Missing},
                    {"SX0701a0.dfu", Served::CutShort}, {"SX2100b0.dfu", Served::Redirect},
-                   {"SX2100b1.dfu", Served::Overlap}}
+                   {"SX2100b1.dfu", Served::Overlap}, {"SX2100b4.dfu", Served::Identity48K},
+                   {"SX2100b6.dfu", Served::Identity256}}
         << QByteArray() << false
         << Failures{{"SX2100b2.dfu", "suffix CRC does not match"}, {"SX330193.dfu", "download: HTTP 404 Not Found"},
                     {"SX0701a0.dfu", "download: 9154 of 18309 bytes arrived"},
                     {"SX2100b0.dfu", "download: HTTP 302 Found to http://127.0.0.1:"},
-                    {"SX2100b1.dfu", "element 1 at 0x08004000 (8192 bytes) reads back different from 0x08005000"}};
+                    {"SX2100b1.dfu", "element 1 at 0x08004000 (8192 bytes) did not land: it reads back different from 0x08005000"},
+                    {"SX2100b4.dfu", "the image destroys the unit's identity: after writing, it identifies as SXffffff.dfu, "
+                                     "not SX2100b4.dfu: element 1 at 0x08004000 (49152 bytes) overlaps the sector "
+                                     "0x0800c000..0x0800ffff that holds it at 0x0800f800"},
+                    {"SX2100b6.dfu", "identifies as SXffffff.dfu, not SX2100b6.dfu: element 1 at 0x0800c000 (256 bytes)"}};
     Failures all;
-    for (const QString &name : catalogueNames())
-        all.insert(name, QStringLiteral("dfu-util -D exit 74: "));
+    Failures sectorsOnly; // L0/L1 sector 1 holds the loader, which no image touches
+    for (const QString &name : catalogueNames()) {
+        all.insert(name, QStringLiteral("dfu-util -D failed: "));
+        if (name.startsWith(QLatin1String("SX21")) || name.startsWith(QLatin1String("SX58")))
+            sectorsOnly.insert(name, QStringLiteral("bytes) did not land: it reads back different from 0x0800"));
+    }
     QTest::newRow("unit fails while being written") << Changes{} << QByteArray("program-fail:3") << true << all;
+    QTest::newRow("sector 1 write-protected") << Changes{} << QByteArray("write-protected:1") << false << sectorsOnly;
 }
 
 void TestReleaseCheck::command()

@@ -1,32 +1,12 @@
 #include "dfusedevice.h"
 
-#include <cstdlib>
-
 #include <algorithm>
 #include <libusb.h>
+#include <thread>
 
 namespace vu {
 
 namespace {
-
-// Poll timeouts in ms: short, because the host sleeps for each; never exactly 100
-// on a mass erase, which the host would stretch to 35 s.
-constexpr uint32_t kPollCommand = 1;
-constexpr uint32_t kPollErasePage = 2;
-constexpr uint32_t kPollMassErase = 20;
-constexpr uint32_t kPollProgram = 1;
-
-// STROBIX_VU_PROGRAM_MS slows programming down to the pace of a real unit, so that
-// a person (or a screenshot) can watch the progress; the tool sleeps this long per block.
-uint32_t programPoll()
-{
-    static const uint32_t poll = [] {
-        const char *value = std::getenv("STROBIX_VU_PROGRAM_MS");
-        const long ms = value ? std::strtol(value, nullptr, 10) : 0;
-        return ms > 0 && ms < 10000 ? uint32_t(ms) : kPollProgram;
-    }();
-    return poll;
-}
 
 uint32_t le32(const uint8_t *p)
 {
@@ -35,8 +15,8 @@ uint32_t le32(const uint8_t *p)
 
 } // namespace
 
-DfuseDevice::DfuseDevice(UnitMemory &memory, Fault fault)
-    : memory(memory), fault(fault), pointer(memory.altSettings().front().base())
+DfuseDevice::DfuseDevice(UnitMemory &memory, Fault fault, Timing timing)
+    : memory(memory), fault(fault), timing(timing), pointer(memory.altSettings().front().base())
 {
 }
 
@@ -96,12 +76,10 @@ bool DfuseDevice::validCommand(const uint8_t *data, uint16_t length) const
 
 int DfuseDevice::download(uint16_t block, const uint8_t *data, uint16_t length)
 {
-    if (state != dfuIDLE && state != dfuDNLOAD_IDLE)
+    if ((state != dfuIDLE && state != dfuDNLOAD_IDLE) || length > kTransferSize)
         return stall();
     if (length == 0) {
-        // End of download: manifest, i.e. leave for the application.
-        if (state != dfuDNLOAD_IDLE)
-            return stall();
+        // "Leave": manifest, i.e. start the application, after a download or without one.
         state = dfuMANIFEST_SYNC;
         return 0;
     }
@@ -117,9 +95,7 @@ int DfuseDevice::download(uint16_t block, const uint8_t *data, uint16_t length)
 
 int DfuseDevice::upload(uint16_t block, uint8_t *data, uint16_t length)
 {
-    if (state != dfuIDLE && state != dfuUPLOAD_IDLE)
-        return stall();
-    if (block == 1)
+    if ((state != dfuIDLE && state != dfuUPLOAD_IDLE) || block == 1 || length > kTransferSize)
         return stall();
     uint32_t got = 0;
     if (block == 0) {
@@ -127,7 +103,8 @@ int DfuseDevice::upload(uint16_t block, uint8_t *data, uint16_t length)
         got = std::min<uint32_t>(sizeof commands, length);
         std::copy_n(commands, got, data);
     } else {
-        const uint32_t address = pointer + uint32_t(block - 2) * kTransferSize;
+        // By the request's own length, unlike a download.
+        const uint32_t address = pointer + uint32_t(block - 2) * length;
         const DfuStatus result = memory.read(alt, address, data, length, got);
         if (result != OK) {
             state = dfuERROR;
@@ -157,6 +134,11 @@ int DfuseDevice::getStatus(uint8_t *data, uint16_t length)
         state = reported = dfuDNBUSY;
         break;
     case dfuDNBUSY:
+        std::this_thread::sleep_until(busyUntil);
+        if (resetting) {
+            gone = true; // the part restarts without an answer
+            return LIBUSB_ERROR_NO_DEVICE;
+        }
         status = pendingResult;
         state = reported = status == OK ? dfuDNLOAD_IDLE : dfuERROR;
         break;
@@ -197,45 +179,54 @@ int DfuseDevice::clearStatus()
 
 uint32_t DfuseDevice::execute()
 {
-    if (pendingBlock == 0) {
-        pendingResult = executeCommand();
-        if (pending[0] != CMD_ERASE)
-            return kPollCommand;
-        return pending.size() == 1 ? kPollMassErase : kPollErasePage;
-    }
-    pendingResult = executeData();
-    return programPoll();
+    Busy busy = timing.command();
+    pendingResult = pendingBlock == 0 ? executeCommand(busy) : executeData(busy);
+    busyUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(busy.micros);
+    return busy.pollMs;
 }
 
-DfuStatus DfuseDevice::executeCommand()
+DfuStatus DfuseDevice::executeCommand(Busy &busy)
 {
     const uint32_t address = pending.size() == 5 ? le32(&pending[1]) : 0;
+    const AltSetting &setting = memory.altSettings()[size_t(alt)];
     switch (pending[0]) {
     case CMD_SET_ADDRESS:
-        if (!memory.altSettings()[size_t(alt)].segmentAt(address))
+        if (!setting.segmentAt(address))
             return errTARGET;
         pointer = address;
         return OK;
     case CMD_ERASE:
-        return pending.size() == 1 ? memory.massErase(alt) : memory.erasePage(alt, address);
+        if (pending.size() == 1) {
+            busy = timing.massErase(setting);
+            return memory.massErase(alt);
+        }
+        if (const Segment *s = setting.segmentAt(address))
+            busy = timing.erase(setting, s->pageSize);
+        return memory.erasePage(alt, address);
     case CMD_READ_UNPROTECT:
-        memory.massErase(0);
+        busy = timing.massErase(memory.altSettings().front());
+        memory.readUnprotect();
         gone = true; // the unit resets after wiping itself
         return OK;
     }
     return errTARGET;
 }
 
-DfuStatus DfuseDevice::executeData()
+DfuStatus DfuseDevice::executeData(Busy &busy)
 {
+    const AltSetting &setting = memory.altSettings()[size_t(alt)];
     const uint32_t address = pointer + uint32_t(pendingBlock - 2) * kTransferSize;
     const auto length = static_cast<uint32_t>(pending.size());
+    busy = timing.program(setting, length);
     ++dataBlocks;
     if (fault.kind == Fault::ProgramFail && dataBlocks == fault.n) {
         memory.program(alt, address, pending.data(), length / 2); // gave up halfway
         return errPROG;
     }
-    return memory.program(alt, address, pending.data(), length);
+    const DfuStatus result = memory.program(alt, address, pending.data(), length);
+    // New option bytes take effect through a reset.
+    resetting = result == OK && setting.medium == Medium::OptionBytes;
+    return result;
 }
 
 } // namespace vu

@@ -4,8 +4,10 @@
 
 #include "dfu.h"
 #include "fault.h"
+#include "timing.h"
 #include "unitmemory.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -13,7 +15,7 @@ namespace vu {
 
 class DfuseDevice {
 public:
-    DfuseDevice(UnitMemory &memory, Fault fault);
+    DfuseDevice(UnitMemory &memory, Fault fault, Timing timing = Timing());
 
     enum class Presence { Answering, Silent, Gone };
     // Whether the next request gets through at all.
@@ -24,7 +26,6 @@ public:
     // negative libusb error code (a stall is LIBUSB_ERROR_PIPE).
     int request(uint8_t request, uint16_t value, uint8_t *data, uint16_t length);
 
-
 private:
     int download(uint16_t block, const uint8_t *data, uint16_t length);
     int upload(uint16_t block, uint8_t *data, uint16_t length);
@@ -34,11 +35,12 @@ private:
     int stall();
     bool validCommand(const uint8_t *data, uint16_t length) const;
     uint32_t execute();
-    DfuStatus executeCommand();
-    DfuStatus executeData();
+    DfuStatus executeCommand(Busy &busy);
+    DfuStatus executeData(Busy &busy);
 
     UnitMemory &memory;
     const Fault fault;
+    const Timing timing;
     int alt = 0;
     DfuState state = dfuIDLE;
     DfuStatus status = OK;
@@ -46,9 +48,11 @@ private:
     std::vector<uint8_t> pending;
     uint16_t pendingBlock = 0;
     DfuStatus pendingResult = OK;
+    std::chrono::steady_clock::time_point busyUntil;
     unsigned dataBlocks = 0;
     bool installing = false; // an erase was asked for
     bool failNextStatus = false;
+    bool resetting = false;  // leaves the bus once the work is done
     bool gone = false;       // left DFU mode
 };
 

@@ -21,6 +21,8 @@ const Name kNames[] = {
     {"status-fail-after-last", Fault::StatusFailAfterLast, false, false},
     {"stop-answering", Fault::StopAnswering, true, false},
     {"unplug", Fault::Unplug, true, false},
+    {"read-protected", Fault::ReadProtected, false, false},
+    {"write-protected", Fault::WriteProtected, true, true},
 };
 
 } // namespace

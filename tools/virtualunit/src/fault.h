@@ -12,13 +12,16 @@ struct Fault {
         ProgramFail,        // data block n fails to program (errPROG), half of it written
         StatusFailAfterLast,// everything written, then the closing status request stalls
         StopAnswering,      // during an installation, silent after n data blocks: requests time out
-        Unplug              // during an installation, gone after n data blocks
+        Unplug,             // during an installation, gone after n data blocks
+        ReadProtected,      // read protection level 1: every read, erase and write fails
+        WriteProtected      // flash sector n is write-protected: its erase does nothing
     };
     Kind kind = None;
     unsigned n = 0;
 
     // "none", "absent", "program-fail:N", "status-fail-after-last",
-    // "stop-answering[:N]", "unplug[:N]". Throws std::invalid_argument.
+    // "stop-answering[:N]", "unplug[:N]", "read-protected", "write-protected:N".
+    // Throws std::invalid_argument.
     static Fault parse(const std::string &text);
 };
 

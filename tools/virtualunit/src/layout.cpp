@@ -53,11 +53,12 @@ Segment parseSegment(const std::string &name, size_t &pos, uint32_t start)
 
 } // namespace
 
-AltSetting parseAltSetting(const std::string &name, Medium medium)
+AltSetting parseAltSetting(const std::string &name, Medium medium, uint8_t erased)
 {
     AltSetting alt;
     alt.name = name;
     alt.medium = medium;
+    alt.erased = erased;
     size_t pos = name.find("/0x");
     if (name.empty() || name[0] != '@' || pos == std::string::npos)
         bad(name, "expected '@name/0xADDRESS/'");

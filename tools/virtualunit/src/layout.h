@@ -12,9 +12,10 @@ enum Access : unsigned { Readable = 1, Erasable = 2, Writable = 4 };
 
 // How the cells behave when programmed.
 enum class Medium {
-    Flash,  // programming clears bits only; pages are erased to 0xFF
-    Otp,    // like flash, but never erasable
-    Eeprom  // bytes are overwritten as they are
+    Flash,      // programming moves bits away from the erased value only; erased page by page
+    Otp,        // like flash, but never erasable
+    Eeprom,     // bytes are overwritten as they are
+    OptionBytes // overwritten, and writing them resets the unit
 };
 
 struct Segment {
@@ -31,6 +32,7 @@ struct Segment {
 struct AltSetting {
     std::string name; // "@Internal Flash  /0x08000000/04*016Kg,..."
     Medium medium = Medium::Flash;
+    uint8_t erased = 0xFF; // what an erased flash or OTP cell reads
     std::vector<Segment> segments;
 
     uint32_t base() const { return segments.front().start; }
@@ -40,6 +42,6 @@ struct AltSetting {
 
 // Reads the layout out of an alternate setting's name. Throws std::invalid_argument
 // on a name the host could not use either.
-AltSetting parseAltSetting(const std::string &name, Medium medium);
+AltSetting parseAltSetting(const std::string &name, Medium medium, uint8_t erased = 0xFF);
 
 } // namespace vu

@@ -96,7 +96,8 @@ ImageCheck checkImage(const UnitMemory &unit, const DfuseImage &image, const Uni
         for (uint32_t address = range.start; address - range.start < range.length; ++address) {
             if (inElement(image, range.alt, address))
                 continue;
-            if (*unit.raw(range.alt, address) == 0xFF && pageTouched(unit, image, range.alt, address)) {
+            const uint8_t erased = unit.altSettings()[size_t(range.alt)].erased;
+            if (*unit.raw(range.alt, address) == erased && pageTouched(unit, image, range.alt, address)) {
                 ++check.erasedAround;
                 continue;
             }

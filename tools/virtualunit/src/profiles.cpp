@@ -12,30 +12,44 @@ namespace {
 struct AltTemplate {
     const char *name;
     Medium medium;
+    uint8_t erased;
 };
 
+// As public dfu-util listings of F4 and L0/L1 bootloaders show them.
 std::vector<AltTemplate> familyLayout(Family family)
 {
+    const AltTemplate f4Options{"@Option Bytes  /0x1FFFC000/01*016 e", Medium::OptionBytes, 0xFF};
+    const AltTemplate f4Otp{"@OTP Memory /0x1FFF7800/01*512 e,01*016 e", Medium::Otp, 0xFF};
+    const AltTemplate f4Feature{"@Device Feature/0xFFFF0000/01*004 e", Medium::Eeprom, 0xFF};
+    const AltTemplate l1Options{"@Option Bytes  /0x1FF80000/01*032 e", Medium::OptionBytes, 0x00};
     switch (family) {
     case Family::X21:
-        return {{"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg", Medium::Flash},
-                {"@Option Bytes  /0x1FFFC000/01*016 e", Medium::Eeprom},
-                {"@Device Feature/0xFFFF0000/01*004 e", Medium::Eeprom}};
+        return {{"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg", Medium::Flash, 0xFF},
+                f4Options, f4Otp, f4Feature};
     case Family::X58:
-        return {{"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg", Medium::Flash},
-                {"@Option Bytes  /0x1FFFC000/01*016 e", Medium::Eeprom},
-                {"@OTP Memory /0x1FFF7800/01*512 g,01*016 g", Medium::Otp},
-                {"@Device Feature/0xFFFF0000/01*004 e", Medium::Eeprom}};
+        return {{"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg", Medium::Flash, 0xFF},
+                f4Options, f4Otp, f4Feature};
     case Family::X33:
-        return {{"@Internal Flash  /0x08000000/1024*256 g", Medium::Flash},
-                {"@Option Bytes  /0x1FF80000/01*032 e", Medium::Eeprom},
-                {"@Data EEPROM /0x08080000/01*04Ke", Medium::Eeprom}};
+        return {{"@Internal Flash  /0x08000000/1024*256 g", Medium::Flash, 0x00},
+                l1Options, {"@Data EEPROM /0x08080000/01*04Ke", Medium::Eeprom, 0x00}};
     case Family::X7:
-        return {{"@Internal Flash  /0x08000000/512*256 g", Medium::Flash},
-                {"@Option Bytes  /0x1FF80000/01*032 e", Medium::Eeprom},
-                {"@Data EEPROM /0x08080000/01*02Ke", Medium::Eeprom}};
+        return {{"@Internal Flash  /0x08000000/512*256 g", Medium::Flash, 0x00},
+                l1Options, {"@Data EEPROM /0x08080000/01*02Ke", Medium::Eeprom, 0x00}};
     }
     return {};
+}
+
+// Factory option bytes: read protection level 0 (RDP 0xAA), no sector write-protected,
+// each half-word followed by its complement. Only RDP and the write protection bits
+// are taken from the data sheets; the other user bits are plausible defaults.
+std::vector<uint8_t> factoryOptionBytes(Family family)
+{
+    if (hasSectors(family))
+        return {0xEC, 0xAA, 0x13, 0x55, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x00, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<uint8_t> bytes = {0xAA, 0x00, 0x55, 0xFF, 0x78, 0x00, 0x87, 0xFF};
+    while (bytes.size() < 32)
+        bytes.insert(bytes.end(), {0x00, 0x00, 0xFF, 0xFF}); // no write protection
+    return bytes;
 }
 
 Profile make(const char *name, const char *description, Family family, uint8_t a, uint8_t b, uint8_t c)
@@ -70,50 +84,61 @@ private:
 constexpr uint32_t kBootSize = 0x4000;       // the unit's loader in the first 16 KiB
 constexpr uint32_t kFactoryAppSize = 0x3000; // the firmware the unit shipped with
 
-int altHolding(const UnitMemory &memory, uint32_t address)
-{
-    const auto &alts = memory.altSettings();
-    for (size_t i = 0; i < alts.size(); ++i) {
-        if (alts[i].segmentAt(address))
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
 void writeIdentity(const Profile &p, UnitMemory &memory)
 {
     const uint8_t *id = p.identity.data();
-    switch (p.family) {
-    case Family::X21: {
-        const uint8_t bytes[] = {id[0], id[1], id[2], 0x01};
-        std::copy(std::begin(bytes), std::end(bytes), memory.raw(0, kIdentityFlashAddress));
-        break;
-    }
-    case Family::X58: {
-        // Model and variant first, the camera system after a few reserved cells.
-        const uint8_t bytes[] = {id[0], id[1], 0x00, 0x00, 0x00, 0x00, id[2], 0x00};
-        std::copy(std::begin(bytes), std::end(bytes),
-                  memory.raw(altHolding(memory, kIdentityOtpAddress), kIdentityOtpAddress));
-        break;
-    }
-    case Family::X33:
-    case Family::X7: {
-        const uint8_t bytes[] = {id[0], id[1], id[2], 0x01};
-        std::copy(std::begin(bytes), std::end(bytes),
-                  memory.raw(altHolding(memory, kIdentityEepromAddress), kIdentityEepromAddress));
-        break;
-    }
-    }
+    const auto place = p.identityPlace();
+    // X58: model and variant first, the camera system after a few reserved cells.
+    const std::vector<uint8_t> bytes = p.family == Family::X58
+        ? std::vector<uint8_t>{id[0], id[1], 0x00, 0x00, 0x00, 0x00, id[2], 0x00}
+        : std::vector<uint8_t>{id[0], id[1], id[2], 0x01};
+    std::copy(bytes.begin(), bytes.end(), memory.raw(place.first, place.second));
 }
 
 } // namespace
+
+bool hasSectors(Family family)
+{
+    return family == Family::X21 || family == Family::X58;
+}
 
 std::vector<AltSetting> Profile::altSettings() const
 {
     std::vector<AltSetting> alts;
     for (const AltTemplate &entry : familyLayout(family))
-        alts.push_back(parseAltSetting(entry.name, entry.medium));
+        alts.push_back(parseAltSetting(entry.name, entry.medium, entry.erased));
     return alts;
+}
+
+std::pair<int, uint32_t> Profile::identityPlace() const
+{
+    const uint32_t address = family == Family::X21 ? kIdentityFlashAddress
+        : family == Family::X58                    ? kIdentityOtpAddress
+                                                   : kIdentityEepromAddress;
+    const auto alts = altSettings();
+    for (size_t i = 0; i < alts.size(); ++i) {
+        if (alts[i].segmentAt(address))
+            return {int(i), address};
+    }
+    return {-1, address};
+}
+
+std::pair<uint32_t, uint32_t> Profile::flashSector(unsigned n) const
+{
+    const AltSetting flash = altSettings().front();
+    // L0/L1 parts protect 4 KiB sectors of sixteen pages.
+    const uint32_t l1Sector = 4096;
+    if (!hasSectors(family)) {
+        const uint64_t start = flash.base() + uint64_t(n) * l1Sector;
+        return start < flash.base() + flash.size() ? std::make_pair(uint32_t(start), uint32_t(start + l1Sector))
+                                                   : std::make_pair(0u, 0u);
+    }
+    for (const Segment &s : flash.segments) {
+        if (n < s.pageCount)
+            return {s.start + n * s.pageSize, s.start + (n + 1) * s.pageSize};
+        n -= s.pageCount;
+    }
+    return {0, 0};
 }
 
 std::string Profile::serialNumber() const
@@ -169,8 +194,12 @@ void writePristine(const Profile &profile, UnitMemory &memory)
         const AltSetting &alt = alts[i];
         const int a = static_cast<int>(i);
         uint8_t *bytes = memory.raw(a, alt.base());
-        // Erased flash and OTP read 0xFF, erased EEPROM reads 0x00.
-        std::fill(bytes, bytes + alt.size(), alt.medium == Medium::Eeprom ? 0x00 : 0xFF);
+        // Erased flash and OTP read their erased value, erased EEPROM reads 0x00.
+        std::fill(bytes, bytes + alt.size(), alt.medium == Medium::Eeprom ? 0x00 : alt.erased);
+        if (alt.medium == Medium::OptionBytes) {
+            const auto options = factoryOptionBytes(profile.family);
+            std::copy(options.begin(), options.end(), bytes);
+        }
         if (alt.medium == Medium::Flash && profile.programmed) {
             Filler filler("flash:" + profile.name);
             filler.fill(bytes, kBootSize + kFactoryAppSize);

@@ -47,9 +47,20 @@ bool UnitMemory::allowed(int alt, uint32_t address, uint32_t length, unsigned ac
     return true;
 }
 
+bool UnitMemory::writeProtected(int alt, uint32_t address) const
+{
+    for (const auto &range : guard.writeProtected) {
+        if (alt == 0 && address >= range.first && address < range.second)
+            return true;
+    }
+    return false;
+}
+
 DfuStatus UnitMemory::read(int alt, uint32_t address, uint8_t *out, uint32_t length, uint32_t &got) const
 {
     got = 0;
+    if (guard.read)
+        return errVENDOR;
     if (!allowed(alt, address, 1, Readable))
         return errTARGET;
     const AltSetting &a = alts[static_cast<size_t>(alt)];
@@ -64,44 +75,64 @@ DfuStatus UnitMemory::read(int alt, uint32_t address, uint8_t *out, uint32_t len
 
 DfuStatus UnitMemory::program(int alt, uint32_t address, const uint8_t *data, uint32_t length)
 {
+    if (guard.read)
+        return errVENDOR;
     if (!allowed(alt, address, length, Writable))
         return errADDRESS;
     uint8_t *cells = raw(alt, address);
-    if (alts[static_cast<size_t>(alt)].medium == Medium::Eeprom) {
+    const AltSetting &a = alts[static_cast<size_t>(alt)];
+    if (a.medium == Medium::Eeprom || a.medium == Medium::OptionBytes) {
         std::copy_n(data, length, cells);
-    } else {
+    } else if (a.erased == 0xFF) {
         // A programmed cell can only lose bits; only an erase brings them back.
         for (uint32_t i = 0; i < length; ++i)
             cells[i] &= data[i];
+    } else {
+        // Flash that erases to zero can only gain them.
+        for (uint32_t i = 0; i < length; ++i)
+            cells[i] |= data[i];
     }
     return OK;
 }
 
 DfuStatus UnitMemory::erasePage(int alt, uint32_t address)
 {
+    if (guard.read)
+        return errVENDOR;
     if (!allowed(alt, address, 1, Erasable))
         return errTARGET;
     const AltSetting &a = alts[static_cast<size_t>(alt)];
     if (a.medium != Medium::Flash)
         return errERASE;
+    // The part reports no error for a protected sector; it just leaves it.
+    if (writeProtected(alt, address))
+        return OK;
     const Segment *s = a.segmentAt(address);
     const uint32_t page = s->start + (address - s->start) / s->pageSize * s->pageSize;
-    std::fill_n(raw(alt, page), s->pageSize, 0xFF);
+    std::fill_n(raw(alt, page), s->pageSize, a.erased);
     return OK;
 }
 
 DfuStatus UnitMemory::massErase(int alt)
 {
+    if (guard.read)
+        return errVENDOR;
     if (!hasAlt(alt) || alts[static_cast<size_t>(alt)].medium != Medium::Flash)
         return errTARGET;
     bool any = false;
     for (const Segment &s : alts[static_cast<size_t>(alt)].segments) {
-        if (s.access & Erasable) {
-            std::fill_n(raw(alt, s.start), s.size(), 0xFF);
+        for (uint32_t page = s.start; (s.access & Erasable) && page < s.end(); page += s.pageSize) {
+            erasePage(alt, page);
             any = true;
         }
     }
     return any ? OK : errTARGET;
+}
+
+void UnitMemory::readUnprotect()
+{
+    guard.read = false;
+    massErase(0);
 }
 
 } // namespace vu

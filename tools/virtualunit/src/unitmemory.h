@@ -7,9 +7,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace vu {
+
+// What the unit refuses, by its option bytes or by a fault.
+struct Protection {
+    bool read = false; // read protection level 1: no read, erase or write at all
+    // [start, end) ranges of the internal flash (alternate setting 0) whose erase
+    // does nothing, without an error.
+    std::vector<std::pair<uint32_t, uint32_t>> writeProtected;
+};
 
 class UnitMemory {
 public:
@@ -28,15 +37,22 @@ public:
     DfuStatus erasePage(int alt, uint32_t address);
     DfuStatus massErase(int alt);
 
+    void setProtection(const Protection &protection) { guard = protection; }
+    // What the read unprotect command does: a mass erase of the internal flash, then
+    // no read protection.
+    void readUnprotect();
+
     // Direct access without the access rules, for setting up and inspecting.
     uint8_t *raw(int alt, uint32_t address);
     const uint8_t *raw(int alt, uint32_t address) const;
 
 private:
     bool allowed(int alt, uint32_t address, uint32_t length, unsigned access) const;
+    bool writeProtected(int alt, uint32_t address) const;
 
     std::vector<AltSetting> alts;
     std::vector<uint8_t *> bytes;
+    Protection guard;
 };
 
 } // namespace vu

@@ -15,6 +15,20 @@ std::string env(const char *name)
     return value ? value : "";
 }
 
+// What the fault protects; a fresh unit's option bytes protect nothing.
+Protection protectionFor(const Profile &profile, const Fault &fault)
+{
+    Protection protection;
+    protection.read = fault.kind == Fault::ReadProtected;
+    if (fault.kind == Fault::WriteProtected) {
+        const auto sector = profile.flashSector(fault.n);
+        if (sector.first == sector.second)
+            throw std::invalid_argument("the unit has no flash sector " + std::to_string(fault.n));
+        protection.writeProtected.push_back(sector);
+    }
+    return protection;
+}
+
 } // namespace
 
 UnitSettings UnitSettings::fromEnvironment()
@@ -39,8 +53,10 @@ VirtualUnit::VirtualUnit(const UnitSettings &settings)
     : settings(settings),
       stateFile(StateFile::open(settings.statePath, settings.model)),
       usbDescriptors(std::make_unique<UsbDescriptors>(stateFile->profile())),
-      device(std::make_unique<DfuseDevice>(stateFile->memory(), settings.fault))
+      timing(Timing::fromEnvironment(stateFile->profile().family)),
+      device(std::make_unique<DfuseDevice>(stateFile->memory(), settings.fault, timing))
 {
+    stateFile->memory().setProtection(protectionFor(stateFile->profile(), settings.fault));
 }
 
 int VirtualUnit::timeOut(unsigned timeoutMs) const
@@ -61,6 +77,7 @@ int VirtualUnit::controlTransfer(uint8_t requestType, uint8_t request, uint16_t 
     case DfuseDevice::Presence::Silent: return timeOut(timeoutMs);
     case DfuseDevice::Presence::Answering: break;
     }
+    std::this_thread::sleep_for(std::chrono::microseconds(timing.transferMicros(length)));
     const bool in = requestType & LIBUSB_ENDPOINT_IN;
     const int type = requestType & (0x03 << 5);
     const int recipient = requestType & 0x1f;

@@ -4,6 +4,7 @@
 #include "dfusedevice.h"
 #include "fault.h"
 #include "statefile.h"
+#include "timing.h"
 #include "usbdescriptors.h"
 
 #include <memory>
@@ -39,6 +40,7 @@ private:
     UnitSettings settings;
     std::unique_ptr<StateFile> stateFile;
     std::unique_ptr<UsbDescriptors> usbDescriptors;
+    Timing timing;
     std::unique_ptr<DfuseDevice> device;
 };
 

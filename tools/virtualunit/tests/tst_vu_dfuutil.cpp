@@ -118,6 +118,8 @@ private slots:
     void unitOnTheBus();
     void install_data();
     void install();
+    void requests_data();
+    void requests();
     void launcherPassesArgumentsUntouched();
     void vuToolReportsAnInstallation();
 
@@ -145,8 +147,8 @@ void TestVirtualUnitWithDfuUtil::initTestCase()
 QString TestVirtualUnitWithDfuUtil::newState(const QString &model)
 {
     const QString path = newPath();
-    StateFile::create(path.toStdString(), model.toStdString());
-    return path;
+    const Run init = run(VU_TOOL, {"init", path, model}, unitEnvironment());
+    return init.exitCode == 0 ? path : QString();
 }
 
 QString TestVirtualUnitWithDfuUtil::copyOf(const QString &state)
@@ -167,11 +169,12 @@ void TestVirtualUnitWithDfuUtil::unitOnTheBus_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("dumps"); // per area: the dump's first bytes in hex, or "refused"
 
-    QTest::newRow("x21") << "x21-canon" << "2100b001 refused refused";
-    QTest::newRow("x33") << "x33-fuji" << "ffffffff refused 33019601";
+    // X21 has blank OTP at alt 2, as every F4 part; L0/L1 flash erases to 00.
+    QTest::newRow("x21") << "x21-canon" << "2100b001 ffffffffffff refused";
+    QTest::newRow("x33") << "x33-fuji" << "00000000 refused 33019601";
     QTest::newRow("x58") << "x58-pentax" << "ffffffff 5801000000007300 refused";
-    QTest::newRow("x7") << "x7" << "ffffffff refused 0701a001";
-    QTest::newRow("blank") << "blank" << "ffffffff refused 00000000";
+    QTest::newRow("x7") << "x7" << "00000000 refused 0701a001";
+    QTest::newRow("blank") << "blank" << "00000000 refused 00000000";
     QTest::newRow("unknown model") << "unknown" << "ffffffff 6501000000007000 refused";
 }
 
@@ -257,6 +260,109 @@ void TestVirtualUnitWithDfuUtil::install()
     QCOMPARE(r.output.count("Download\t" + fullBar), dfuse.elements.size());
     const Run compare = run(VU_TOOL, {"compare", state, images + "/" + image, pristine}, unitEnvironment());
     QVERIFY2(compare.exitCode == 0, qPrintable(compare.output));
+}
+
+void TestVirtualUnitWithDfuUtil::requests_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("env");
+    QTest::addColumn<QStringList>("args"); // @dump: a new file; @image:NAME; @bytes:HEX, a file of them
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("memory"); // unchanged, image:NAME, spoilt:NAME, ADDR=HEX, dump=ADDR:LEN, dump=HEX
+
+    const QStringList flash{"-d", "0483:df11", "-a", "0"};
+    const QString fault = QStringLiteral("STROBIX_VU_FAULT=");
+    QTest::newRow("upload longer than the transfer size")
+        << "x21-canon" << "" << flash + QStringList{"-t", "4096", "-s", "0x08000000:4096", "-U", "@dump"} << 74
+        << "LIBUSB_ERROR_PIPE" << "unchanged";
+    QTest::newRow("download longer than the transfer size")
+        << "x21-canon" << "" << flash + QStringList{"-t", "4096", "-D", "@image:SX2100b0.dfu"} << 74
+        << "Error during download" << "";
+    QTest::newRow("upload addressed by its own length")
+        << "x21-canon" << "" << flash + QStringList{"-t", "1024", "-s", "0x08000000:8192", "-U", "@dump"} << 0
+        << "Upload done." << "dump=0x08000000:8192";
+    QTest::newRow("leave after a download") << "x21-canon" << "" << flash + QStringList{"-s", ":leave", "-D", "@image:SX2100b0.dfu"}
+                                            << 0 << "Submitting leave request" << "image:SX2100b0.dfu";
+    QTest::newRow("read-protected: no read")
+        << "x21-canon" << fault + "read-protected" << flash + QStringList{"-s", "0x0800F800:8", "-U", "@dump"} << 74
+        << "LIBUSB_ERROR_PIPE" << "dump=";
+    QTest::newRow("read-protected: no erase") << "x33-canon" << fault + "read-protected"
+                                              << flash + QStringList{"-D", "@image:SX330190.dfu"} << 74
+                                              << "ERASE_PAGE not correctly executed" << "unchanged";
+    // The erase of sector 1 reports no error; the image lands ANDed into the old loader.
+    QTest::newRow("write-protected sector") << "x21-canon" << fault + "write-protected:1"
+                                            << flash + QStringList{"-D", "@image:SX2100b0.dfu"} << 0
+                                            << "Download done." << "spoilt:SX2100b0.dfu";
+    QTest::newRow("factory option bytes, F4 class")
+        << "x58-canon" << "" << QStringList{"-a", "1", "-s", "0x1FFFC000:16", "-U", "@dump"} << 0 << "Upload done."
+        << "dump=ecaa1355ffffffffff0f00f0ffffffff";
+    QTest::newRow("factory option bytes, L0/L1 class")
+        << "x7" << "" << QStringList{"-a", "1", "-s", "0x1FF80000:12", "-U", "@dump"} << 0 << "Upload done."
+        << "dump=aa0055ff780087ff0000ffff";
+    QTest::newRow("option bytes written: the unit resets")
+        << "x21-canon" << "" << QStringList{"-a", "1", "-s", "0x1FFFC000", "-D", "@bytes:ecaa1355ffffffffff0e01f1"} << 74
+        << "Error during download get_status" << "0x1FFFC000=ecaa1355ffffffffff0e01f1";
+    // OTP is not erasable: dfu-util only programs, and a cell can only lose bits.
+    QTest::newRow("download into programmed OTP")
+        << "x58-canon" << "" << QStringList{"-a", "2", "-s", "0x1FFF7800", "-D", "@bytes:5a5a5a5a5a5a5a5a"} << 0
+        << "Download done." << "0x1FFF7800=5800000000005000";
+    QTest::newRow("datasheet poll times, F4 class")
+        << "x21-canon" << "STROBIX_VU_TIMING=datasheet" << QStringList{"-v", "-v", "-a", "0", "-D", "@image:SX2100b0.dfu"}
+        << 0 << "Poll timeout 250 ms" << "image:SX2100b0.dfu";
+    QTest::newRow("datasheet poll times, L0/L1 class")
+        << "x7" << "STROBIX_VU_TIMING=datasheet" << QStringList{"-v", "-v", "-a", "0", "-D", "@image:SX0701a0.dfu"}
+        << 0 << "Poll timeout 4 ms" << "image:SX0701a0.dfu";
+}
+
+void TestVirtualUnitWithDfuUtil::requests()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, env);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QString, memory);
+    const QString pristine = newState(model);
+    const QString state = copyOf(pristine);
+    QProcessEnvironment environment = unitEnvironment(state);
+    if (!env.isEmpty())
+        environment.insert(env.section('=', 0, 0), env.section('=', 1));
+    const QString dump = newPath();
+    for (QString &arg : args) {
+        if (arg == "@dump")
+            arg = dump;
+        else if (arg.startsWith("@image:"))
+            arg = images + "/" + arg.mid(7);
+        else if (arg.startsWith("@bytes:")) {
+            const QByteArray bytes = QByteArray::fromHex(arg.mid(7).toLatin1());
+            arg = newPath();
+            QFile file(arg);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        }
+    }
+    const Run r = run(dfuUtil, args, environment);
+    QVERIFY2(r.exitCode == exitCode && r.output.contains(says), qPrintable(r.output));
+
+    const QString what = memory.section(QRegularExpression("[=:]"), 0, 0);
+    const QString value = memory.section(QRegularExpression("[=:]"), 1);
+    if (what == "unchanged") {
+        QVERIFY(readFile(state) == readFile(pristine));
+    } else if (what == "image" || what == "spoilt") {
+        const Run compare = run(VU_TOOL, {"compare", state, images + "/" + value, pristine}, unitEnvironment());
+        QVERIFY2(compare.exitCode == (what == "image" ? 0 : 1), qPrintable(compare.output));
+    } else if (what == "dump" && value.startsWith("0x")) {
+        const QString held = newPath();
+        QCOMPARE(run(VU_TOOL, {"read", state, value.section(':', 0, 0), value.section(':', 1), held}, unitEnvironment()).exitCode, 0);
+        QVERIFY(readFile(dump) == readFile(held));
+    } else if (what == "dump") {
+        QCOMPARE(readFile(dump).toHex(), value.toLatin1());
+    } else if (!memory.isEmpty()) {
+        const QByteArray bytes = QByteArray::fromHex(value.toLatin1());
+        const QString held = newPath();
+        QCOMPARE(run(VU_TOOL, {"read", state, what, QString::number(bytes.size()), held}, unitEnvironment()).exitCode, 0);
+        QCOMPARE(readFile(held).toHex(), bytes.toHex());
+    }
 }
 
 void TestVirtualUnitWithDfuUtil::launcherPassesArgumentsUntouched()

@@ -22,9 +22,9 @@ const char pages[] = "@Internal Flash  /0x08000000/1024*256 g";
 
 // A memory of one alternate setting, filled with a known byte.
 struct TestMemory {
-    TestMemory(const QString &name, Medium medium, uint8_t fill)
+    TestMemory(const QString &name, Medium medium, uint8_t fill, uint8_t erased = 0xFF)
     {
-        std::vector<AltSetting> alts{parseAltSetting(name.toStdString(), medium)};
+        std::vector<AltSetting> alts{parseAltSetting(name.toStdString(), medium, erased)};
         storage.assign(UnitMemory::storageSize(alts), fill);
         memory = std::make_unique<UnitMemory>(alts, storage.data());
     }
@@ -97,6 +97,8 @@ void TestVirtualUnitMemory::cells_data()
     const QString mem = QStringLiteral("@Mem /0x08000000/02*01Kg");
     QTest::newRow("flash programmed without erase keeps cleared bits")
         << mem << Medium::Flash << "program" << 0x08000100u << int(OK) << 0x30u << 0u;
+    QTest::newRow("flash that erases to 00 keeps set bits")
+        << mem << Medium::Flash << "program-l1" << 0x08000100u << int(OK) << 0xFCu << 0u;
     QTest::newRow("otp programmed keeps cleared bits") << mem << Medium::Otp << "program" << 0x08000100u << int(OK) << 0x30u << 0u;
     QTest::newRow("eeprom overwrites") << mem << Medium::Eeprom << "program" << 0x08000100u << int(OK) << 0x3Cu << 0u;
     QTest::newRow("erasing otp") << mem << Medium::Otp << "erase" << 0x08000100u << int(errERASE) << 0xF0u << 0u;
@@ -120,7 +122,7 @@ void TestVirtualUnitMemory::cells()
     QFETCH(int, status);
     QFETCH(uint, after);
     QFETCH(uint, got);
-    TestMemory t(layout, medium, 0xF0);
+    TestMemory t(layout, medium, 0xF0, operation.endsWith("-l1") ? 0x00 : 0xFF);
     std::vector<uint8_t> data(16, 0x3C);
     uint32_t read = 0;
     DfuStatus result = OK;
@@ -128,7 +130,7 @@ void TestVirtualUnitMemory::cells()
         result = t.memory->erasePage(0, address);
     else if (operation == "mass-erase")
         result = t.memory->massErase(0);
-    else if (operation == "program")
+    else if (operation.startsWith("program"))
         result = t.memory->program(0, address, data.data(), 16);
     else
         result = t.memory->read(0, address, data.data(), 16, read);
@@ -221,23 +223,26 @@ void TestVirtualUnitMemory::imageCheck_data()
 {
     QTest::addColumn<uint>("touchAddress");
     QTest::addColumn<uint>("touchValue");
+    QTest::addColumn<uint>("erased");
     QTest::addColumn<bool>("ok");
 
-    // The element covers 0x08000100..0x080001FF in 512-byte pages of 0x00 cells;
+    // The element covers 0x08000100..0x080001FF in 512-byte pages of 0x55 cells;
     // "touch" changes one cell after the element is written.
-    QTest::newRow("erased in a page the element touches") << 0x08000050u << 0xFFu << true;
-    QTest::newRow("erased elsewhere") << 0x08000400u << 0xFFu << false;
-    QTest::newRow("element byte wrong") << 0x08000180u << 0x00u << false;
+    QTest::newRow("erased in a page the element touches") << 0x08000050u << 0xFFu << 0xFFu << true;
+    QTest::newRow("erased to 00 in a page the element touches") << 0x08000050u << 0x00u << 0x00u << true;
+    QTest::newRow("erased elsewhere") << 0x08000400u << 0xFFu << 0xFFu << false;
+    QTest::newRow("element byte wrong") << 0x08000180u << 0x00u << 0xFFu << false;
 }
 
 void TestVirtualUnitMemory::imageCheck()
 {
     QFETCH(uint, touchAddress);
     QFETCH(uint, touchValue);
+    QFETCH(uint, erased);
     QFETCH(bool, ok);
     const QString layout = QStringLiteral("@Flash /0x08000000/08*512 g");
-    TestMemory pristine(layout, Medium::Flash, 0x00);
-    TestMemory unit(layout, Medium::Flash, 0x00);
+    TestMemory pristine(layout, Medium::Flash, 0x55, uint8_t(erased));
+    TestMemory unit(layout, Medium::Flash, 0x55, uint8_t(erased));
     Strobix::DfuseImage image;
     image.elements.append({0, 0x08000100, QByteArray(256, '\xC3')});
     std::fill_n(unit.memory->raw(0, 0x08000100), 256, 0xC3);
