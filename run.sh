@@ -73,7 +73,10 @@ else
     export STROBIX_VU_MODEL=$model
     export STROBIX_VU_STATE=$run/unit-$model.state
     export STROBIX_VU_FAULT=$fault
-    [ "$fresh" = 0 ] || rm -f "$STROBIX_VU_STATE"
+    # A unit kept from a build whose layout of the model differs starts afresh.
+    if [ "$fresh" = 1 ] || ! "$build/virtualunit/vu-tool" info "$STROBIX_VU_STATE" > /dev/null 2>&1; then
+        rm -f "$STROBIX_VU_STATE"
+    fi
     echo "Using a virtual $model unit (state in $STROBIX_VU_STATE, fault: $fault)."
 fi
 
