@@ -21,6 +21,10 @@ DOWNLOAD_SIZES = [("64 KiB", 64 * 1024), ("1 MiB", MIB), ("16 MiB", 16 * MIB)]
 # name, virtual unit model, image the unit asks for
 UPDATES = [("X21 (1 identification read)", "x21-canon", "x21", "SX2100b0.dfu"),
            ("X33 (3 identification reads)", "x33-fuji", "x33", "SX330196.dfu")]
+# One unit of each model, with the typical timing of its microcontroller's data sheet.
+FLOOR_UPDATES = [("X21", "x21-canon", "x21", "SX2100b0.dfu"), ("X58", "x58-canon", "x58", "SX580170.dfu"),
+                 ("X33", "x33-canon", "x33", "SX330190.dfu"), ("X7", "x7", "x33", "SX0701a0.dfu")]
+SILENCE_LIMIT_MS = 30000  # DfuUtil::silenceTimeoutMs: the updater kills a tool silent this long
 TOOL_SIZES = [("8 MiB", 8 * MIB), ("64 MiB", 64 * MIB)]
 TOOL_WRITE = 64
 
@@ -162,50 +166,18 @@ class Bench:
 
     # --- 2: whole update ----------------------------------------------------------
     def update(self):
-        n = self.args.runs
         self.out("### 2. Whole update: the updater in process vs a script of the same dfu-util lines and curl")
         self.out()
         self.out("| unit | step | updater ms | script ms | updater overhead ms |")
         self.out("|---|---|---:|---:|---:|")
         ok = True
         ratios = []
-        datafolder = os.path.join(self.env["XDG_DATA_HOME"], "Orvane kelvio GmbH", "strobix Firmware Updater",
-                                  "kelvio")
-        scriptdata = os.path.join(self.work, "script-data")
-        os.makedirs(scriptdata, exist_ok=True)
         for label, model, family, image in UPDATES:
-            unitdir = os.path.join(self.work, "unit-" + model)
-            os.makedirs(unitdir)
-            pristine = os.path.join(unitdir, "pristine")
-            state = os.path.join(unitdir, "state")
-            run([os.path.join(self.build, "virtualunit", "vu-tool"), "init", pristine, model])
-            env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
-                       STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state)
-            steps = ("ident_ms", "download_ms", "install_ms", "total_ms")
-            upd = {s: [] for s in steps}
-            scr = {s: [] for s in steps}
-            for i in range(n):
-                for who in (("updater", "script") if i % 2 == 0 else ("script", "updater")):
-                    shutil.copy(pristine, state)
-                    if who == "updater":
-                        if os.path.exists(os.path.join(datafolder, image)):
-                            os.remove(os.path.join(datafolder, image))
-                        f = fields(run([self.exe("updatebench")], env=env, cwd=self.tooldir))
-                        dest = upd
-                    else:
-                        if os.path.exists(os.path.join(scriptdata, image)):
-                            os.remove(os.path.join(scriptdata, image))
-                        f = fields(run(["bash", os.path.join(self.src, "bench/update-baseline.sh"), family,
-                                        scriptdata, self.base_url + image], env=env, cwd=self.tooldir))
-                        dest = scr
-                    run([os.path.join(self.build, "virtualunit", "vu-tool"), "compare", state,
-                         os.path.join(self.images, image), pristine])
-                    for s in steps:
-                        dest[s].append(float(f[s]))
+            upd, scr = self.measure_update(model, family, image, self.args.runs, {})
             self.note_load()
             names = {"ident_ms": "identification", "download_ms": "download", "install_ms": "install",
                      "total_ms": "**whole update**"}
-            for s in steps:
+            for s in upd:
                 self.out(f"| {label} | {names[s]} | {med(upd[s]):.1f} | {med(scr[s]):.1f} | "
                          f"{med(upd[s]) - med(scr[s]):+.1f} |")
             ratio = med(upd["total_ms"]) / med(scr["total_ms"])
@@ -216,6 +188,88 @@ class Bench:
             self.out(f"Ratio updater/script, {label}: {ratio:.2f} (goal ≤ 1.05: {verdict(ratio <= 1.05)})")
         self.out()
         return ok
+
+    # Runs the updater and the script of its dfu-util lines, alternating, each from a
+    # factory-fresh unit; returns their step times.
+    def measure_update(self, model, family, image, n, unit_env):
+        datafolder = os.path.join(self.env["XDG_DATA_HOME"], "Orvane kelvio GmbH", "strobix Firmware Updater",
+                                  "kelvio")
+        scriptdata = os.path.join(self.work, "script-data")
+        os.makedirs(scriptdata, exist_ok=True)
+        unitdir = os.path.join(self.work, "unit-" + model)
+        os.makedirs(unitdir, exist_ok=True)
+        pristine = os.path.join(unitdir, "pristine")
+        state = os.path.join(unitdir, "state")
+        run([os.path.join(self.build, "virtualunit", "vu-tool"), "init", pristine, model])
+        env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
+                   STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state, **unit_env)
+        steps = ("ident_ms", "download_ms", "install_ms", "total_ms")
+        upd = {s: [] for s in steps}
+        scr = {s: [] for s in steps}
+        for i in range(n):
+            for who in (("updater", "script") if i % 2 == 0 else ("script", "updater")):
+                shutil.copy(pristine, state)
+                if who == "updater":
+                    if os.path.exists(os.path.join(datafolder, image)):
+                        os.remove(os.path.join(datafolder, image))
+                    f = fields(run([self.exe("updatebench")], env=env, cwd=self.tooldir))
+                    dest = upd
+                else:
+                    if os.path.exists(os.path.join(scriptdata, image)):
+                        os.remove(os.path.join(scriptdata, image))
+                    f = fields(run(["bash", os.path.join(self.src, "bench/update-baseline.sh"), family,
+                                    scriptdata, self.base_url + image], env=env, cwd=self.tooldir))
+                    dest = scr
+                run([os.path.join(self.build, "virtualunit", "vu-tool"), "compare", state,
+                     os.path.join(self.images, image), pristine])
+                for s in steps:
+                    dest[s].append(float(f[s]))
+        return upd, scr
+
+    # --- 5: the physical floor ----------------------------------------------------
+    def floor(self):
+        n = max(1, min(self.args.runs, 3))  # seconds a run, and the unit's sleeps hardly vary
+        self.out("### 5. Physical floor: each model's update with its data sheet's timing "
+                 "(`STROBIX_VU_TIMING=datasheet`)")
+        self.out()
+        self.out("| unit | image | identification ms | install ms | whole update, script ms | "
+                 "whole update, updater ms | ratio | longest silence of the install ms |")
+        self.out("|---|---|---:|---:|---:|---:|---:|---:|")
+        ok = True
+        for label, model, family, image in FLOOR_UPDATES:
+            unit_env = {"STROBIX_VU_TIMING": "datasheet"}
+            upd, scr = self.measure_update(model, family, image, n, unit_env)
+            silence = self.longest_silence(model, image, unit_env)
+            self.note_load()
+            ratio = med(upd["total_ms"]) / med(scr["total_ms"])
+            ok = ok and silence < SILENCE_LIMIT_MS
+            self.out(f"| {label} | {image} | {med(scr['ident_ms']):.0f} | {med(scr['install_ms']):.0f} | "
+                     f"{med(scr['total_ms']):.0f} | {med(upd['total_ms']):.0f} | {ratio:.2f} | {silence:.0f} |")
+        self.out()
+        self.out(f"Longest silence of dfu-util in an install against the updater's limit of "
+                 f"{SILENCE_LIMIT_MS / 1000:.0f} s: {verdict(ok)}")
+        self.out()
+        return ok
+
+    # The longest wait for output in one install, from the start to its end.
+    def longest_silence(self, model, image, unit_env):
+        state = os.path.join(self.work, "silence.state")
+        if os.path.exists(state):
+            os.remove(state)
+        env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
+                   STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state, **unit_env)
+        tool = subprocess.Popen(["dfu-util/dfu-util.exe", "-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-D",
+                                 os.path.join(self.images, image)], cwd=self.tooldir, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        last = time.monotonic()
+        longest = 0.0
+        while os.read(tool.stdout.fileno(), 65536):
+            now = time.monotonic()
+            longest = max(longest, now - last)
+            last = now
+        if tool.wait() != 0:
+            raise RuntimeError(f"dfu-util -D {image} failed on a {model} unit")
+        return longest * 1000
 
     # --- 3: start-up --------------------------------------------------------------
     def start_xvfb(self):
@@ -329,7 +383,7 @@ def main():
     parser.add_argument("--port", type=int, default=48277)
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--startup-runs", type=int, default=15)
-    parser.add_argument("--only", default="1,2,3,4")
+    parser.add_argument("--only", default="1,2,3,4,5")
     parser.add_argument("--write", help="write the tables to this Markdown file")
     args = parser.parse_args()
 
@@ -344,7 +398,8 @@ def main():
     try:
         bench.setup()
         only = set(args.only.split(","))
-        for key, fn in (("1", bench.download), ("2", bench.update), ("3", bench.startup), ("4", bench.tool_output)):
+        for key, fn in (("1", bench.download), ("2", bench.update), ("3", bench.startup), ("4", bench.tool_output),
+                        ("5", bench.floor)):
             if key in only:
                 results[key] = fn()
     finally:

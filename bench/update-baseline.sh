@@ -2,7 +2,7 @@
 # The baseline of a whole update: the updater's dfu-util command lines and a
 # curl download, one after the other, with nothing in between.
 #
-#   update-baseline.sh x21|x33 DATAFOLDER IMAGEURL
+#   update-baseline.sh x21|x58|x33 DATAFOLDER IMAGEURL   (identified by area 1, 2 or 3)
 #
 # Run in the folder holding dfu-util/dfu-util.exe, with the virtual unit's
 # variables set. Prints "ident_ms=.. download_ms=.. install_ms=.. total_ms=..".
@@ -21,9 +21,11 @@ ms() { local d=$(($2 - $1)); printf "%d.%03d" $((d / 1000)) $((d % 1000)); }
 t0=$(now)
 rm -f "$dump"
 "$tool" -d 0483:df11 -i 0 -a 0 -s 0x0800F800:8 -U "$dump" > /dev/null 2>&1
-if [ "$family" = x33 ]; then
+if [ "$family" != x21 ]; then
     rm -f "$dump"
     "$tool" -d 0483:df11 -i 0 -a 2 -s 0x1FFF7800 -U "$dump" > /dev/null 2>&1
+fi
+if [ "$family" = x33 ]; then
     rm -f "$dump"
     "$tool" -d 0483:df11 -c 1 -i 0 -a 2 -s 0x08080080:8 -U "$dump" > /dev/null 2>&1
 fi
