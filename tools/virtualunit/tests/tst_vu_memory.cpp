@@ -40,8 +40,6 @@ class TestVirtualUnitMemory : public QObject {
     Q_OBJECT
 
 private slots:
-    void layout_data();
-    void layout();
     void cells_data();
     void cells();
     void erasePage_data();
@@ -53,36 +51,6 @@ private slots:
     void imageCheck_data();
     void imageCheck();
 };
-
-void TestVirtualUnitMemory::layout_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("segments"); // 0: refused
-    QTest::addColumn<uint>("totalSize");
-    QTest::addColumn<uint>("lastAccess");
-
-    QTest::newRow("sectors of three sizes") << sectors << 3 << 1048576u << 7u;
-    QTest::newRow("blank as unit means bytes") << "@OTP Memory /0x1FFF7800/01*512 e,01*016 e" << 2 << 528u << 5u;
-    QTest::newRow("no address") << "@Internal Flash/04*016Kg" << 0 << 0u << 0u;
-    QTest::newRow("no type letter") << "@Internal Flash/0x08000000/04*016K" << 0 << 0u << 0u;
-    QTest::newRow("empty segment") << "@Internal Flash/0x08000000/00*016Kg" << 0 << 0u << 0u;
-}
-
-void TestVirtualUnitMemory::layout()
-{
-    QFETCH(QString, name);
-    QFETCH(int, segments);
-    QFETCH(uint, totalSize);
-    QFETCH(uint, lastAccess);
-    if (!segments) {
-        QVERIFY_EXCEPTION_THROWN(parseAltSetting(name.toStdString(), Medium::Flash), std::invalid_argument);
-        return;
-    }
-    const AltSetting alt = parseAltSetting(name.toStdString(), Medium::Flash);
-    QCOMPARE(int(alt.segments.size()), segments);
-    QCOMPARE(alt.size(), totalSize);
-    QCOMPARE(alt.segments.back().access, lastAccess);
-}
 
 void TestVirtualUnitMemory::cells_data()
 {
@@ -171,11 +139,10 @@ void TestVirtualUnitMemory::faultParsing_data()
     QTest::addColumn<int>("kind"); // -1: refused
     QTest::addColumn<uint>("n");
 
-    QTest::newRow("count given") << "stop-answering:12" << int(Fault::StopAnswering) << 12u;
     QTest::newRow("count left out") << "unplug" << int(Fault::Unplug) << 0u;
-    QTest::newRow("program-fail without block") << "program-fail" << -1 << 0u;
+    QTest::newRow("sector left out") << "write-protected" << -1 << 0u;
     QTest::newRow("program-fail of block 0") << "program-fail:0" << -1 << 0u;
-    QTest::newRow("count on a fault without one") << "absent:1" << -1 << 0u;
+    QTest::newRow("count on a fault without one") << "read-protected:1" << -1 << 0u;
     QTest::newRow("negative count") << "unplug:-1" << -1 << 0u;
     QTest::newRow("trailing garbage") << "stop-answering:3x" << -1 << 0u;
     QTest::newRow("unknown") << "explode" << -1 << 0u;
