@@ -7,25 +7,19 @@ namespace vu {
 
 namespace {
 
-// Typical values of the data sheets, in µs. F4 class at 32-bit parallelism.
-constexpr uint64_t f4Erase16K = 250000;
-constexpr uint64_t f4Erase64K = 550000;
-constexpr uint64_t f4Erase128K = 1000000;
-constexpr uint64_t f4MassErase = 8000000;
-constexpr uint64_t f4ProgramWord = 16;
+// Typical values of the data sheets, in µs. F4 class at 32-bit parallelism: erasing
+// a sector of up to 16, 64 and 128 KiB, a mass erase, programming a 32-bit word.
+constexpr uint64_t f4Erase[] = {250000, 550000, 1000000};
+constexpr uint64_t f4MassErase = 8000000, f4ProgramWord = 16;
+// The F4 part reports 100 ms for a mass erase, whatever it takes.
+constexpr uint32_t f4MassErasePoll = 100;
 // L0/L1 class: a 256-byte page is erased or programmed, an EEPROM word written, in about this.
 constexpr uint64_t l1PageOrWord = 3280;
 constexpr uint32_t l1Page = 256;
-// The F4 part reports 100 ms for a mass erase, whatever it takes.
-constexpr uint32_t f4MassErasePoll = 100;
 // USB full speed: a request costs a 1 ms frame, its data about 1 ms a KiB.
-constexpr uint64_t busFrame = 1000;
-constexpr uint64_t busPerKiB = 1000;
-
+constexpr uint64_t busFrame = 1000, busPerKiB = 1000;
 // The quick figures: never exactly 100 on a mass erase, which dfu-util would stretch to 35 s.
-constexpr uint32_t quickCommand = 1;
-constexpr uint32_t quickErase = 2;
-constexpr uint32_t quickMassErase = 20;
+constexpr uint32_t quickCommand = 1, quickErase = 2, quickMassErase = 20;
 
 } // namespace
 
@@ -58,9 +52,7 @@ Busy Timing::erase(const AltSetting &, uint32_t pageSize) const
         return {quickErase, 0};
     if (!sectors)
         return taking(l1PageOrWord * ((pageSize + l1Page - 1) / l1Page));
-    if (pageSize <= 16 * 1024)
-        return taking(f4Erase16K);
-    return taking(pageSize <= 64 * 1024 ? f4Erase64K : f4Erase128K);
+    return taking(f4Erase[pageSize <= 16 * 1024 ? 0 : pageSize <= 64 * 1024 ? 1 : 2]);
 }
 
 Busy Timing::massErase(const AltSetting &alt) const
