@@ -8,4 +8,4 @@ build=${STROBIX_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
-ctest --output-on-failure --timeout 600
+ctest --output-on-failure --timeout 600 -j"$(nproc)"

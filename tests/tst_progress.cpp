@@ -1,7 +1,5 @@
-// The install progress parser and the firmware catalogue lookup.
+// The install progress parser.
 
-#include "app/globals.h"
-#include "update/firmwarecatalogue.h"
 #include "update/firmwareupdater.h"
 
 #include <QtTest>
@@ -16,8 +14,6 @@ private slots:
     void progressIn_data();
     void progressIn();
     void splitAtEveryPosition();
-    void catalogue_data();
-    void catalogue();
 };
 
 void TestProgress::progressIn_data()
@@ -70,29 +66,6 @@ void TestProgress::splitAtEveryPosition()
             QCOMPARE(qMax(FirmwareUpdater::progressIn(output.mid(cut)),
                           FirmwareUpdater::progressIn(output.left(cut))), 100);
     }
-}
-
-void TestProgress::catalogue_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("first row") << "SX2100b0.dfu" << "Firmware Update X21 Canon";
-    QTest::newRow("X33 Fuji") << "SX330196.dfu" << "Firmware Update X33 Fuji";
-    QTest::newRow("X58 Sony") << "SX580174.dfu" << "Firmware Update X58 Sony";
-    QTest::newRow("X7, last row") << "SX0701a0.dfu" << "Firmware Update X7";
-    QTest::newRow("unknown name") << "SX2100b3.dfu" << "Firmware Update";
-    QTest::newRow("upper-case hex is another name") << "SX0701A0.dfu" << "Firmware Update";
-}
-
-void TestProgress::catalogue()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    dataFolder = QStringLiteral("/tmp/a folder/kelvio/");
-    QCOMPARE(installTextFor(dataFolder + name), text);
-    // The same name in another folder is not the image of this run.
-    QCOMPARE(installTextFor(QStringLiteral("/elsewhere/") + name), QStringLiteral("Firmware Update"));
 }
 
 QTEST_APPLESS_MAIN(TestProgress)

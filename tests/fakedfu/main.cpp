@@ -1,82 +1,125 @@
-// Scripted stand-in for dfu-util. See tests/support/fakedfucontrol.h for the
-// control directory layout and the script commands.
-#include "calllog.h"
-#include "script.h"
-
+// Scripted stand-in for dfu-util. STROBIX_FAKE_DFU_DIR names a control folder:
+// every start appends its arguments to calls.txt (one line, separated by 0x1f)
+// and runs runN.txt, N being that line's number, else default.txt, else it
+// exits 0. Script lines, built by tests/support/fakedfucontrol.cpp:
+//   out HEX, err HEX   one write of these bytes to stdout or stderr
+//   upload HEX         the file named after -U
+//   pause MS, flood BYTES CHUNK (text in writes of CHUNK), exit CODE
+//   crash, hang
+// The whole script is checked before it runs: a bad one exits 99.
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <sys/stat.h>
+#include <ctime>
+#include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-void say(const std::string &text)
-{
-    const std::string line = "fakedfu: " + text + "\n";
-    if (::write(STDERR_FILENO, line.data(), line.size()) < 0) {
-        // Nothing left to report to.
-    }
-}
+struct Command {
+    std::string name;
+    std::string data; // decoded HEX
+    long long a = 0, b = 0;
+};
 
 bool readFile(const std::string &path, std::string &out)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    out.clear();
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    ::close(fd);
-    return n == 0;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    return bool(in);
 }
 
-// dfu-util accepts "-U file", "-Ufile", "--upload file" and "--upload=file".
-std::string uploadPath(int argc, char **argv)
+void writeAll(int fd, const std::string &bytes)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if ((a == "-U" || a == "--upload") && i + 1 < argc)
-            return argv[i + 1];
-        if (a.size() > 2 && a.compare(0, 2, "-U") == 0)
-            return a.substr(2);
-        if (a.compare(0, 9, "--upload=") == 0)
-            return a.substr(9);
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            return;
+        done += size_t(n);
     }
-    return std::string();
+}
+
+bool parse(const std::string &line, Command &c)
+{
+    std::istringstream words(line);
+    std::string hex;
+    words >> c.name;
+    if (c.name == "out" || c.name == "err" || c.name == "upload") {
+        words >> hex;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            c.data += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        return hex.size() % 2 == 0 && hex.find_first_not_of("0123456789abcdef") == std::string::npos;
+    }
+    if (c.name == "pause" || c.name == "exit")
+        return bool(words >> c.a);
+    if (c.name == "flood")
+        return bool(words >> c.a >> c.b) && c.b > 0;
+    return c.name == "crash" || c.name == "hang";
+}
+
+void dieQuietly(int signal)
+{
+    // Deliberate crashes must not leave core files behind.
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const char *dirEnv = std::getenv("STROBIX_FAKE_DFU_DIR");
-    if (!dirEnv || !*dirEnv) {
-        say("STROBIX_FAKE_DFU_DIR is not set");
+    const char *dir = std::getenv("STROBIX_FAKE_DFU_DIR");
+    if (!dir)
         return 2;
+    std::string call, upload, calls, text;
+    for (int i = 1; i < argc; ++i) {
+        call += std::string(i > 1 ? "\x1f" : "") + argv[i];
+        if (std::string(argv[i]) == "-U" && i + 1 < argc)
+            upload = argv[i + 1];
     }
-    const std::string dir = dirEnv;
-
-    const int run = CallLog::append(dir, CallLog::jsonLine(argc, argv));
-    if (run <= 0) {
-        say("cannot append to " + dir + "/calls.jsonl");
-        return 2;
-    }
-
-    std::string text;
-    if (!readFile(dir + "/run" + std::to_string(run) + ".txt", text)
-        && !readFile(dir + "/default.txt", text)) {
+    std::ofstream(std::string(dir) + "/calls.txt", std::ios::app | std::ios::binary) << call << '\n';
+    readFile(std::string(dir) + "/calls.txt", calls);
+    const std::string run = std::to_string(std::count(calls.begin(), calls.end(), '\n'));
+    if (!readFile(std::string(dir) + "/run" + run + ".txt", text)
+        && !readFile(std::string(dir) + "/default.txt", text))
         return 0;
-    }
 
-    Script script;
-    std::string error;
-    if (!script.parse(text, error)) {
-        say("bad script for run " + std::to_string(run) + ": " + error);
-        return 99;
+    std::vector<Command> script;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        script.emplace_back();
+        if (!parse(line, script.back())) {
+            writeAll(STDERR_FILENO, "fakedfu: bad script line: " + line + "\n");
+            return 99;
+        }
     }
-    return script.run(uploadPath(argc, argv));
+    for (const Command &c : script) {
+        if (c.name == "out" || c.name == "err")
+            writeAll(c.name == "out" ? STDOUT_FILENO : STDERR_FILENO, c.data);
+        else if (c.name == "upload" && !upload.empty())
+            std::ofstream(upload, std::ios::binary) << c.data;
+        else if (c.name == "pause") {
+            const timespec time{time_t(c.a / 1000), long(c.a % 1000) * 1000000L};
+            ::nanosleep(&time, nullptr);
+        }
+        else if (c.name == "exit")
+            return int(c.a);
+        else if (c.name == "crash")
+            dieQuietly(SIGSEGV);
+        else if (c.name == "hang")
+            for (;;)
+                ::pause();
+        else if (c.name == "flood")
+            for (long long sent = 0; sent < c.a; sent += c.b)
+                writeAll(STDOUT_FILENO, std::string(size_t(std::min(c.b, c.a - sent)), 'x'));
+    }
+    return 0;
 }

@@ -30,8 +30,8 @@ poll() {
 background=()
 stop_all() {
     local p
-    for p in "${background[@]}"; do kill "$p" 2> /dev/null; done
-    wait "${background[@]}" 2> /dev/null
+    for p in "${background[@]}"; do kill "$p" 2> /dev/null || true; done
+    wait "${background[@]}" 2> /dev/null || true
 }
 
 # An X server of its own (display chosen by Xvfb), exported as DISPLAY.

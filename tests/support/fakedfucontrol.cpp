@@ -3,198 +3,70 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QSaveFile>
-#include <QtGlobal>
 
 namespace {
 const char envName[] = "STROBIX_FAKE_DFU_DIR";
-const char callsName[] = "calls.jsonl";
 } // namespace
 
-FakeDfuControl::FakeDfuControl(const QString &fakePath, const QString &baseDir)
+FakeDfuControl::FakeDfuControl(const QString &fakePath)
 {
-    if (baseDir.isEmpty()) {
-        m_ownWorkDir = std::make_unique<QTemporaryDir>();
-        m_workDir = m_ownWorkDir->path();
-    } else {
-        m_workDir = QDir(baseDir).absolutePath();
-    }
-    m_hadEnv = qEnvironmentVariableIsSet(envName);
-    m_previousEnv = qgetenv(envName);
-    qputenv(envName, QFile::encodeName(controlDir()));
-
-    const QString toolDir = m_workDir + QStringLiteral("/dfu-util");
-    QDir().mkpath(toolDir);
-    QFile::remove(toolPath());
-    // A symlink, not a copy: a freshly written executable can fail to start
-    // with ETXTBSY while another thread forks.
-    const bool linked = QFile::link(QFileInfo(fakePath).absoluteFilePath(), toolPath())
-                        || QFile::copy(fakePath, toolPath());
-    m_valid = m_controlDir.isValid() && linked && QFileInfo(toolPath()).isExecutable();
-    if (!m_valid)
-        qWarning("FakeDfuControl: cannot set up the fake tool from %s", qPrintable(fakePath));
+    qputenv(envName, QFile::encodeName(control.path()));
+    // A link, not a copy: a freshly written executable can fail to start with
+    // ETXTBSY while another thread forks.
+    valid = work.isValid() && control.isValid() && QDir(work.path()).mkpath(QStringLiteral("dfu-util"))
+            && QFile::link(QFileInfo(fakePath).absoluteFilePath(), toolPath());
 }
 
 FakeDfuControl::~FakeDfuControl()
 {
-    if (m_hadEnv)
-        qputenv(envName, m_previousEnv);
-    else
-        qunsetenv(envName);
-}
-
-QString FakeDfuControl::controlDir() const
-{
-    return m_controlDir.path();
-}
-
-QString FakeDfuControl::toolPath() const
-{
-    return m_workDir + QStringLiteral("/dfu-util/dfu-util.exe");
-}
-
-void FakeDfuControl::writeFile(const QString &name, const QByteArray &contents)
-{
-    // Written whole and renamed in place, so a running tool never reads half.
-    QSaveFile file(controlDir() + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()
-        || !file.commit()) {
-        qWarning("FakeDfuControl: cannot write %s", qPrintable(name));
-    }
+    qunsetenv(envName);
 }
 
 void FakeDfuControl::setScript(int run, const QByteArray &script)
 {
-    writeFile(QStringLiteral("run%1.txt").arg(run), script);
+    writeScript(QStringLiteral("run%1.txt").arg(run), script);
 }
 
 void FakeDfuControl::setDefaultScript(const QByteArray &script)
 {
-    writeFile(QStringLiteral("default.txt"), script);
+    writeScript(QStringLiteral("default.txt"), script);
 }
 
-QByteArray FakeDfuControl::callsFileContents() const
+void FakeDfuControl::writeScript(const QString &name, const QByteArray &script)
 {
-    QFile file(controlDir() + QLatin1Char('/') + QLatin1String(callsName));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    // Written whole and renamed in place, so a running tool never reads half.
+    QSaveFile file(control.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size() || !file.commit())
+        qWarning("FakeDfuControl: cannot write %s", qPrintable(name));
 }
 
 QList<QStringList> FakeDfuControl::calls() const
 {
+    QFile file(control.filePath(QStringLiteral("calls.txt")));
     QList<QStringList> result;
-    const QList<QByteArray> lines = callsFileContents().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !doc.isArray()) {
-            qWarning("FakeDfuControl: bad calls.jsonl line: %s", line.constData());
-            result.append(QStringList{QStringLiteral("<unparsable>")});
-            continue;
-        }
-        QStringList args;
-        const QJsonArray array = doc.array();
-        for (const QJsonValue &value : array)
-            args.append(value.toString());
-        result.append(args);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            result << QString::fromUtf8(line).split(QChar(0x1f));
     }
     return result;
 }
 
-void FakeDfuControl::reset()
+QStringList FakeDfuControl::identificationCall(int area, const QString &dump)
 {
-    QDir dir(controlDir());
-    const QStringList names = dir.entryList(
-        {QLatin1String(callsName), QStringLiteral("run*.txt"), QStringLiteral("default.txt")},
-        QDir::Files);
-    for (const QString &name : names)
-        dir.remove(name);
-}
-
-QByteArray FakeDfuControl::escape(const QByteArray &raw)
-{
-    QByteArray result;
-    result.reserve(raw.size());
-    for (const char ch : raw) {
-        const uchar c = uchar(ch);
-        switch (c) {
-        case '\\': result += "\\\\"; break;
-        case '\n': result += "\\n"; break;
-        case '\r': result += "\\r"; break;
-        case '\t': result += "\\t"; break;
-        case '\0': result += "\\0"; break;
-        default:
-            if (c < 0x20 || c >= 0x7f)
-                result += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
-            else
-                result += ch;
-        }
+    switch (area) {
+    case 1:
+        return {"-d", "0483:df11", "-i", "0", "-a", "0", "-s", "0x0800F800:8", "-U", dump};
+    case 2:
+        return {"-d", "0483:df11", "-i", "0", "-a", "2", "-s", "0x1FFF7800", "-U", dump};
+    default:
+        return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "2", "-s", "0x08080080:8", "-U", dump};
     }
-    return result;
 }
 
-QByteArray FakeDfuControl::out(const QByteArray &raw)
+QStringList FakeDfuControl::installCall(const QString &image)
 {
-    return "out " + escape(raw) + '\n';
-}
-
-QByteArray FakeDfuControl::err(const QByteArray &raw)
-{
-    return "err " + escape(raw) + '\n';
-}
-
-QByteArray FakeDfuControl::upload(const QByteArray &bytes)
-{
-    return "upload " + bytes.toHex() + '\n';
-}
-
-QByteArray FakeDfuControl::uploadAppend(const QByteArray &bytes)
-{
-    return "upload-append " + bytes.toHex() + '\n';
-}
-
-QByteArray FakeDfuControl::uploadFill(qint64 count, char byte)
-{
-    return "upload-fill " + QByteArray::number(count) + ' '
-           + QByteArray(1, byte).toHex() + '\n';
-}
-
-QByteArray FakeDfuControl::pauseMs(int ms)
-{
-    return "pause " + QByteArray::number(ms) + '\n';
-}
-
-QByteArray FakeDfuControl::exitCode(int code)
-{
-    return "exit " + QByteArray::number(code) + '\n';
-}
-
-QByteArray FakeDfuControl::crash()
-{
-    return "crash\n";
-}
-
-QByteArray FakeDfuControl::abortTool()
-{
-    return "abort\n";
-}
-
-QByteArray FakeDfuControl::hang()
-{
-    return "hang\n";
-}
-
-QByteArray FakeDfuControl::flood(qint64 bytes, int chunk)
-{
-    return "flood " + QByteArray::number(bytes) + ' ' + QByteArray::number(chunk) + '\n';
-}
-
-QByteArray FakeDfuControl::ignoreSigterm()
-{
-    return "sigterm-ignore\n";
+    return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-D", image};
 }

@@ -7,80 +7,49 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <memory>
-
-// Prepares runs of the fake dfu-util (tests/fakedfu).
-//
-// It places <workDir>/dfu-util/dfu-util.exe (a symlink to the fake) and a
-// separate control directory, and points STROBIX_FAKE_DFU_DIR at the latter
-// for the lifetime of this object (the previous value is restored after).
-// The product starts the tool by a path relative to the working directory,
-// so the test must call QDir::setCurrent(control.workDir()) itself.
-//
-// Every start of the tool appends its arguments to calls(); run N (1-based)
-// executes the script set with setScript(N, ...), else the default script,
-// else it exits 0 silently. Script lines (build them with the helpers below):
-//   out <text> / err <text>   one write() to stdout / stderr; text uses the
-//                             escapes \n \r \t \0 \\ \xHH
-//   pause <ms>                sleep, so writes arrive as separate reads
-//   upload <hex>              create/truncate the file given by -U
-//   upload-append <hex>       append to it; upload-fill <count> <hexbyte>
-//   exit <code>               exit at once with that code
-//   crash / abort             die by SIGSEGV / SIGABRT (CrashExit)
-//   hang                      block silently until killed
-//   flood <bytes> <chunk>     write ASCII text (64-byte lines) in chunks
-//   sigterm-ignore            ignore SIGTERM from then on
-// The end of a script exits 0. A malformed script makes the tool print a
-// "fakedfu: bad script" line to stderr and exit 99.
+// Sets up runs of the fake dfu-util (tests/fakedfu): <workDir>/dfu-util/dfu-util.exe
+// links to it, and STROBIX_FAKE_DFU_DIR names a control folder for as long as
+// this object lives. The updater starts the tool relative to its working
+// directory, so the test makes workDir() current itself.
+// Start N (from 1) runs the script of setScript(N, ...), else the default one.
 class FakeDfuControl
 {
 public:
-    // fakePath: the fake's binary (FAKEDFU_PATH). baseDir: an existing
-    // directory to use as workDir; empty means a fresh temporary one.
-    explicit FakeDfuControl(const QString &fakePath, const QString &baseDir = QString());
+    explicit FakeDfuControl(const QString &fakePath);
     ~FakeDfuControl();
-    FakeDfuControl(const FakeDfuControl &) = delete;
-    FakeDfuControl &operator=(const FakeDfuControl &) = delete;
 
-    bool isValid() const { return m_valid; }
-    QString workDir() const { return m_workDir; }
-    QString controlDir() const;
-    QString toolPath() const;
+    bool isValid() const { return valid; }
+    QString workDir() const { return work.path(); }
+    QString toolPath() const { return work.path() + QStringLiteral("/dfu-util/dfu-util.exe"); }
 
     void setScript(int run, const QByteArray &script);
     void setDefaultScript(const QByteArray &script);
-
     // Argument lists of every start so far, oldest first.
     QList<QStringList> calls() const;
-    // The raw calls.jsonl bytes, for checking the escaping itself.
-    QByteArray callsFileContents() const;
-    // Forgets calls and scripts; the next start is run 1 again.
-    void reset();
 
-    // Script line builders; each returns one complete line ending in '\n'.
-    static QByteArray escape(const QByteArray &raw);
-    static QByteArray out(const QByteArray &raw);
-    static QByteArray err(const QByteArray &raw);
-    static QByteArray upload(const QByteArray &bytes);
-    static QByteArray uploadAppend(const QByteArray &bytes);
-    static QByteArray uploadFill(qint64 count, char byte);
-    static QByteArray pauseMs(int ms);
-    static QByteArray exitCode(int code);
-    static QByteArray crash();
-    static QByteArray abortTool();
-    static QByteArray hang();
-    static QByteArray flood(qint64 bytes, int chunk);
-    static QByteArray ignoreSigterm();
+    // The updater's command lines: identification area 1, 2 or 3, and the installation.
+    static QStringList identificationCall(int area, const QString &dump);
+    static QStringList installCall(const QString &image);
+
+    // Script lines.
+    static QByteArray out(const QByteArray &bytes) { return "out " + bytes.toHex() + '\n'; }
+    static QByteArray err(const QByteArray &bytes) { return "err " + bytes.toHex() + '\n'; }
+    static QByteArray upload(const QByteArray &bytes) { return "upload " + bytes.toHex() + '\n'; }
+    static QByteArray pauseMs(int ms) { return "pause " + QByteArray::number(ms) + '\n'; }
+    static QByteArray exitCode(int code) { return "exit " + QByteArray::number(code) + '\n'; }
+    static QByteArray flood(qint64 bytes, int chunk)
+    {
+        return "flood " + QByteArray::number(bytes) + ' ' + QByteArray::number(chunk) + '\n';
+    }
+    static QByteArray crash() { return "crash\n"; }
+    static QByteArray hang() { return "hang\n"; }
 
 private:
-    void writeFile(const QString &name, const QByteArray &contents);
+    void writeScript(const QString &name, const QByteArray &script);
 
-    std::unique_ptr<QTemporaryDir> m_ownWorkDir;
-    QTemporaryDir m_controlDir;
-    QString m_workDir;
-    QByteArray m_previousEnv;
-    bool m_hadEnv = false;
-    bool m_valid = false;
+    QTemporaryDir work;
+    QTemporaryDir control;
+    bool valid = false;
 };
 
 #endif

@@ -5,15 +5,11 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
 #include <QTimer>
 
-class QAbstractButton;
-class QProgressDialog;
-
-// Answers message boxes and watches progress dialogs while a widget test
-// runs code that opens them (also from inside their nested event loops).
-// Polls every 10 ms from construction on; use QTRY_COMPARE on boxes.size().
+// Reads and answers every message box while a widget test runs code that
+// opens them (also from inside their nested event loops), polling every
+// 10 ms from construction on; use QTRY_COMPARE on boxes.size().
 class ModalWatcher : public QObject
 {
     Q_OBJECT
@@ -27,33 +23,22 @@ public:
 
     explicit ModalWatcher(QObject *parent = nullptr);
 
-    void start();
-    void stop();
-
-    // Every visible QMessageBox, in the order seen. Each is answered with
-    // `answer` if it has that button, else the button Esc would press, else
-    // its default button, else the first one.
+    // Every box seen, in order; each is answered with its first button.
     QList<Box> boxes;
-    QMessageBox::StandardButton answer = QMessageBox::Ok;
-
-    // Each distinct non-empty label text of a visible QProgressDialog.
-    QStringList progressLabels;
-    // Close (which emits canceled()) the first progress dialog seen.
-    bool closeProgressDialogOnce = false;
+    // Closes, as the user does, the first progress dialog with this label once
+    // its value reaches closeAt.
+    QString closeLabel;
+    int closeAt = 0;
     int progressDialogsClosed = 0;
 
 signals:
     void boxSeen();
-    void progressLabelSeen(const QString &label);
 
 private:
     void poll();
-    void handleBox(QMessageBox *box);
-    void handleProgress(QProgressDialog *dialog);
-    static QAbstractButton *escapeButton(QMessageBox *box);
 
-    QTimer m_timer;
-    QList<QPointer<QMessageBox>> m_answered;
+    QTimer timer;
+    QList<QPointer<QMessageBox>> answered;
 };
 
 #endif

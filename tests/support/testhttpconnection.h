@@ -26,13 +26,13 @@ private:
     void resetNow();
     void trickle();
 
-    TestHttpServer *m_server;
-    QTcpSocket *m_socket;
-    QTimer *m_timer = nullptr;
-    QByteArray m_buffer;
-    QByteArray m_pending; // body bytes still to trickle
-    bool m_answered = false;
-    bool m_acceptsDeflate = false;
+    TestHttpServer *server;
+    QTcpSocket *socket;
+    QTimer *timer = nullptr;
+    QByteArray buffer;
+    QByteArray pending; // body bytes still to trickle
+    bool answered = false;
+    bool acceptsDeflate = false;
 };
 
 #endif

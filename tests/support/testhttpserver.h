@@ -19,13 +19,12 @@ public:
         int status = 200;
         QByteArray body;
         enum Mode {
-            Normal,         // Content-Length, body, close
-            NoContentLength,// body, then close marks its end
-            CutShort,       // full Content-Length, cutAfter bytes, close (FIN)
-            Reset,          // headers, cutAfter bytes, then RST
-            Trickle,        // trickleChunk bytes every trickleIntervalMs
-            TrickleWithoutLength, // the same without Content-Length; close ends it
-            NeverAnswer     // read the request, stay silent and connected
+            Normal,          // Content-Length, body, close
+            NoContentLength, // body, then close marks its end
+            CutShort,        // full Content-Length, cutAfter bytes, close (FIN)
+            Reset,           // headers, cutAfter bytes, then RST
+            Trickle,         // trickleChunk bytes every 20 ms
+            NeverAnswer      // read the request, stay silent and connected
         } mode = Normal;
         QByteArray location; // sent as Location when not empty
         // Sent deflated, with the deflated length, when the request allows it,
@@ -33,52 +32,31 @@ public:
         bool compressible = false;
         int cutAfter = 0;
         int trickleChunk = 1024;
-        int trickleIntervalMs = 20;
     };
 
-    explicit TestHttpServer(QObject *parent = nullptr);
     ~TestHttpServer() override;
 
-    using QTcpServer::listen;
-    // Listens on 127.0.0.1:port; warns with the reason when it cannot.
-    bool listen(quint16 port);
+    // Listens on 127.0.0.1:port (0: any free port); warns with the reason when it cannot.
+    bool listen(quint16 port = 0);
 
-    // path is matched against the request target as sent (e.g.
-    // "/firmware/x.bin"), then without its query. Unknown paths get a 404.
-    void setReply(const QString &path, const Reply &reply);
-    void clearReplies();
+    // path is the request target as sent (e.g. "/firmware/x.bin"); unknown paths get a 404.
+    void setReply(const QString &path, const Reply &reply) { replies.insert(path, reply); }
     Reply replyFor(const QString &target) const;
 
-    // Connections accepted so far, the dropped ones included.
-    int connectionCount() const { return m_connectionCount; }
-    // Closes the next count connections as soon as they come in, as a server
-    // does with connections that stay idle too long.
-    void dropNextConnections(int count) { m_toDrop = count; }
-
     // Request targets in the order their headers were complete.
-    QStringList requests() const { return m_requests; }
-    void clearRequests() { m_requests.clear(); }
+    QStringList requests() const { return requestTargets; }
 
     // http://127.0.0.1:<port><path>
     QUrl url(const QString &path) const;
-
-    static QByteArray reasonPhrase(int status);
-
-signals:
-    void requestReceived(const QString &path);
-    void connectionAccepted();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
     friend class TestHttpConnection;
-    void recordRequest(const QString &target);
 
-    QHash<QString, Reply> m_replies;
-    QStringList m_requests;
-    int m_connectionCount = 0;
-    int m_toDrop = 0;
+    QHash<QString, Reply> replies;
+    QStringList requestTargets;
 };
 
 #endif

@@ -6,19 +6,13 @@
 #   tools/ci/sanitize.sh            # build dir build-asan
 #
 # Environment: STROBIX_SANITIZE_BUILD_DIR (default build-asan), STROBIX_JOBS
-# (default: the number of cores), STROBIX_FIRMWARE_BASE_URL (another port, when
-# a second test run shares the machine).
+# (default: the number of cores).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 build=${STROBIX_SANITIZE_BUILD_DIR:-build-asan}
 jobs=${STROBIX_JOBS:-$(nproc)}
-args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBIX_SANITIZE=ON)
-if [ -n "${STROBIX_FIRMWARE_BASE_URL:-}" ]; then
-    args+=("-DSTROBIX_FIRMWARE_BASE_URL=$STROBIX_FIRMWARE_BASE_URL")
-fi
-
-cmake -S . -B "$build" "${args[@]}" > /dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBIX_SANITIZE=ON > /dev/null
 cmake --build "$build" -j"$jobs"
 cd "$build"
 # Instrumented code runs two to three times slower: the default timeouts still hold.

@@ -8,18 +8,14 @@
 #   update.sh VU_LIB_DIR VU_TOOL PORT [MODEL]
 #
 # VU_LIB_DIR holds the virtual unit's libusb-1.0.so.0, VU_TOOL is its vu-tool.
-# Runs in a private network namespace of its own (needs root), so that the port
-# is free whatever else runs. Needs Xvfb, openbox, xdotool, xprop, xclip, nginx,
+# Runs in a private network namespace of its own, so that the port is free
+# whatever else runs. Needs Xvfb, openbox, xdotool, xprop, xclip, nginx,
 # curl and dfu-util.
 set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+. "$top/tests/support/common.sh"
+own_loopback "$0" "$@"
 
-if [ "${STROBIX_DEB_NETNS:-}" != 1 ]; then
-    exec env STROBIX_DEB_NETNS=1 unshare -n "$0" "$@"
-fi
-ip link set lo up
-
-here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
 vu_lib=$(cd "$1" && pwd)
 vu_tool=$2
 port=$3
@@ -29,27 +25,13 @@ for tool in Xvfb openbox xdotool xprop xclip strobix-updater; do
 done
 
 scratch=$(mktemp -d)
-pids=()
 cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
-    wait 2> /dev/null || true
+    stop_all
     STROBIX_NGINX_RUN=$scratch/nginx "$top/tools/firmware/nginx.sh" stop "$scratch/firmware" "$port" > /dev/null 2>&1 || true
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 fail() { echo "update: FAIL: $*" >&2; exit 1; }
-
-# Polls COMMAND every 0.1 s until it succeeds or TENTHS tries have passed.
-poll() {
-    local tenths=$1 i
-    shift
-    for ((i = 0; i < tenths; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 mkdir -p "$scratch/firmware" "$scratch/home" "$scratch/runtime" "$scratch/elsewhere"
 chmod 700 "$scratch/runtime"
@@ -58,16 +40,9 @@ STROBIX_NGINX_RUN=$scratch/nginx "$top/tools/firmware/nginx.sh" start "$scratch/
 "$vu_tool" init "$scratch/pristine" "$model" > /dev/null
 cp "$scratch/pristine" "$scratch/unit"
 
-exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-pids+=($!)
-display=""
-read -r -t 30 -u "$fd" display || true
-exec {fd}>&-
-[ -n "$display" ] || fail "Xvfb did not start"
-export DISPLAY=:$display
+start_xvfb || fail "Xvfb did not start"
 openbox --sm-disable > /dev/null 2>&1 &
-pids+=($!)
+background+=($!)
 poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
     || fail "openbox did not start"
 
@@ -79,11 +54,10 @@ poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "wind
     LD_LIBRARY_PATH="$vu_lib" STROBIX_VU_STATE="$scratch/unit" STROBIX_VU_MODEL="$model" \
     strobix-updater > "$scratch/stdout" 2> "$scratch/stderr") &
 app=$!
-pids+=("$app")
+background+=("$app")
 
-windows() { xdotool search --onlyvisible --pid "$app" 2> /dev/null || true; }
-has_main() { main=$(windows | head -n 1); [ -n "$main" ]; }
-poll 300 has_main || fail "no main window; stderr: $(cat "$scratch/stderr")"
+poll 300 other_window "$app" || fail "no main window; stderr: $(cat "$scratch/stderr")"
+main=$window
 sleep 0.3 # nothing to await: the window is mapped but may not have drawn yet
 xdotool mousemove --window "$main" 74 393 click 1
 
@@ -107,7 +81,7 @@ poll 100 sh -c "! xdotool search --onlyvisible --pid $app 2>/dev/null | grep -qx
     || fail "the outcome box stayed"
 xdotool windowactivate "$main" > /dev/null 2>&1 || true
 xdotool key --clearmodifiers alt+F4
-poll 100 sh -c "! kill -0 $app 2>/dev/null" || fail "the updater did not end on closing its window"
+poll 100 ended "$app" || fail "the updater did not end on closing its window"
 
 failures=()
 [ "$box_text" = "Firmware Update ok" ] || failures+=("the box says '$box_text'")

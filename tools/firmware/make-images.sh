@@ -13,26 +13,28 @@
 # OTP, data EEPROM), so that a unit still identifies itself after an installation.
 set -euo pipefail
 
-usage() {
-    echo "usage: $0 [--broken] OUTDIR" >&2
-    exit 2
-}
-
 broken=0
 if [ "${1-}" = "--broken" ]; then
     broken=1
     shift
 fi
-[ $# -eq 1 ] || usage
-outdir=$1
-command -v dfuse-pack >/dev/null || { echo "$0: dfuse-pack not found (package dfu-util)" >&2; exit 1; }
+[ $# -eq 1 ] || { echo "usage: $0 [--broken] OUTDIR" >&2; exit 2; }
+packer=$(command -v dfuse-pack) || { echo "$0: dfuse-pack not found (package dfu-util)" >&2; exit 1; }
+
+python3 - "$1" "$broken" "$packer" <<'PY'
+import hashlib, importlib.machinery, importlib.util, os, sys
+
+outdir, broken, packer = sys.argv[1], sys.argv[2] == "1", sys.argv[3]
+# Debian's dfuse-pack, loaded once rather than started once per image.
+spec = importlib.util.spec_from_loader("dfusepack", importlib.machinery.SourceFileLoader("dfusepack", packer))
+pack = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(pack)
 
 # name  element  element ...   (element = address:size)
 # X21: sectors of 16 KiB up to 0x0800FFFF; the one at 0x0800C000 holds the identity.
 # X58: same sectors; a second element goes to the 128 KiB sector at 0x08020000.
 # X33, X7: 256-byte pages; the page at 0x0800F800 must stay untouched.
-catalogue() {
-    cat <<'ROWS'
+CATALOGUE = """
 SX2100b0 0x08004000:20000
 SX2100b1 0x08004000:21111
 SX2100b2 0x08004000:22222
@@ -50,56 +52,42 @@ SX580172 0x08004000:22000 0x08020000:18000
 SX580173 0x08004000:23000 0x08020000:19000
 SX580174 0x08004000:24000 0x08020000:20000
 SX0701a0 0x08004000:18000
-ROWS
-}
+"""
 
-# Writes SIZE bytes keyed by KEY to FILE: SHA-256 in counter mode.
-pseudo_random() {
-    python3 - "$1" "$2" "$3" <<'PY'
-import hashlib, sys
-key, size, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-out = bytearray()
-counter = 0
-while len(out) < size:
-    out += hashlib.sha256(f"{key}:{counter}".encode()).digest()
-    counter += 1
-open(path, "wb").write(out[:size])
+
+def pseudo_random(key, size):
+    """SIZE bytes keyed by KEY: SHA-256 in counter mode."""
+    out = bytearray()
+    counter = 0
+    while len(out) < size:
+        out += hashlib.sha256(f"{key}:{counter}".encode()).digest()
+        counter += 1
+    return bytes(out[:size])
+
+
+def build(path, name, elements, device="0x0483:0xdf11"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    images = []
+    for n, element in enumerate(elements, 1):
+        address, size = (int(x, 0) for x in element.split(":"))
+        data = pseudo_random(f"{name}:{n}", size)
+        images.append({"address": address, "alt": 0, "data": data})
+    pack.build(path, [images], device=device)
+
+
+for row in CATALOGUE.split("\n"):
+    if not row:
+        continue
+    name, *elements = row.split()
+    if not broken:
+        build(f"{outdir}/{name}.dfu", name, elements)
+        continue
+    build(f"{outdir}/badcrc/{name}.dfu", name, elements)
+    with open(f"{outdir}/badcrc/{name}.dfu", "r+b") as f:
+        f.seek(-1, 2)
+        last = f.read(1)[0]
+        f.seek(-1, 2)
+        f.write(bytes([last ^ 0xFF]))
+    build(f"{outdir}/badvid/{name}.dfu", name, elements, device="0x0483:0xdf12")
+    build(f"{outdir}/unwritable/{name}.dfu", name, elements + ["0x1FFF0000:256"])
 PY
-}
-
-# build NAME DEVICE OUTFILE ELEMENT...
-build() {
-    local name=$1 device=$2 out=$3
-    shift 3
-    local args=() n=0 element
-    for element in "$@"; do
-        n=$((n + 1))
-        pseudo_random "$name:$n" "${element#*:}" "$work/$name.$n.bin"
-        args+=(-b "${element%%:*}:$work/$name.$n.bin")
-    done
-    dfuse-pack "${args[@]}" -D "$device" "$out" >/dev/null
-}
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-if [ $broken -eq 0 ]; then
-    mkdir -p "$outdir"
-    while read -r name elements; do
-        # shellcheck disable=SC2086 # elements are separate words on purpose
-        build "$name" 0x0483:0xdf11 "$outdir/$name.dfu" $elements
-    done < <(catalogue)
-else
-    mkdir -p "$outdir/badcrc" "$outdir/badvid" "$outdir/unwritable"
-    while read -r name elements; do
-        # shellcheck disable=SC2086
-        build "$name" 0x0483:0xdf11 "$outdir/badcrc/$name.dfu" $elements
-        # Spoil the last byte of the suffix CRC.
-        python3 -c 'import sys; p=sys.argv[1]; b=bytearray(open(p,"rb").read()); b[-1]^=0xff; open(p,"wb").write(b)' \
-            "$outdir/badcrc/$name.dfu"
-        # shellcheck disable=SC2086
-        build "$name" 0x0483:0xdf12 "$outdir/badvid/$name.dfu" $elements
-        # shellcheck disable=SC2086
-        build "$name" 0x0483:0xdf11 "$outdir/unwritable/$name.dfu" $elements 0x1FFF0000:256
-    done < <(catalogue)
-fi
