@@ -61,7 +61,7 @@ QString modelText(const Strobix::CatalogueEntry &entry)
 const vu::Profile *profileFor(const QString &imageName)
 {
     for (const vu::Profile &p : vu::allProfiles()) {
-        if (p.programmed && Strobix::DfuUtilOtp::imageName(p.identity[0], p.identity[1], p.identity[2]) == imageName)
+        if (p.hasRecord && p.programmed && Strobix::DfuUtilOtp::imageName(p.identity[0], p.identity[1], p.identity[2]) == imageName)
             return &p;
     }
     return nullptr;

@@ -170,6 +170,8 @@ const std::vector<Profile> &allProfiles()
         make("x58-pentax", "X58 Pentax", Family::X58, 0x58, 0x01, 0x73),
         make("x58-sony", "X58 Sony", Family::X58, 0x58, 0x01, 0x74),
         make("x7", "X7", Family::X7, 0x07, 0x01, 0xa0),
+        // An X21 after an image that erased the sector of its record.
+        Profile{"x21-wiped", "X21, record wiped", Family::X21, true, {0x21, 0x00, 0xb0}, false},
         // No identity anywhere: what a unit looks like whose data was never written.
         Profile{"blank", "blank unit", Family::X33, false, {0, 0, 0}},
         // Identifies itself, but as a model that no catalogue lists.
@@ -205,7 +207,7 @@ void writePristine(const Profile &profile, UnitMemory &memory)
             filler.fill(bytes, kBootSize + kFactoryAppSize);
         }
     }
-    if (profile.programmed)
+    if (profile.programmed && profile.hasRecord)
         writeIdentity(profile, memory);
 }
 

@@ -33,6 +33,7 @@ struct Profile {
     Family family;
     bool programmed;                 // false: nothing in flash, no identity
     std::array<uint8_t, 3> identity; // the three bytes that name the image
+    bool hasRecord = true;           // false: the record was erased since, the unit lost its identity
 
     std::vector<AltSetting> altSettings() const;
     std::string serialNumber() const;

@@ -117,6 +117,7 @@ void TestVirtualUnitWithDfuUtil::unitOnTheBus_data()
 
     // X21 has blank OTP at alt 2, as every F4 part; L0/L1 flash erases to 00.
     QTest::newRow("x21") << "x21-canon" << "2100b001 ffffffffffff refused";
+    QTest::newRow("x21 with its record wiped") << "x21-wiped" << "ffffffff ffffffffffff refused";
     QTest::newRow("x33") << "x33-fuji" << "00000000 refused 33019601";
     QTest::newRow("x58") << "x58-pentax" << "ffffffff 5801000000007300 refused";
     QTest::newRow("x7") << "x7" << "00000000 refused 0701a001";
