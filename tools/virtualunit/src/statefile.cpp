@@ -57,8 +57,8 @@ void writeAll(int fd, const std::vector<uint8_t> &bytes, const std::string &path
 
 StateFile::~StateFile()
 {
-    if (mapping_)
-        ::munmap(mapping_, mappingSize_);
+    if (mapping)
+        ::munmap(mapping, mappingSize);
 }
 
 void StateFile::create(const std::string &path, const std::string &model)
@@ -109,19 +109,19 @@ std::unique_ptr<StateFile> StateFile::map(const std::string &path)
     }
     const std::string model(header + kModelOffset, strnlen(header + kModelOffset, kModelSize));
     std::unique_ptr<StateFile> state(new StateFile);
-    state->profile_ = &profileNamed(model);
-    const auto alts = state->profile_->altSettings();
-    state->mappingSize_ = kHeaderSize + UnitMemory::storageSize(alts);
-    if (static_cast<size_t>(st.st_size) != state->mappingSize_) {
+    state->unitProfile = &profileNamed(model);
+    const auto alts = state->unitProfile->altSettings();
+    state->mappingSize = kHeaderSize + UnitMemory::storageSize(alts);
+    if (static_cast<size_t>(st.st_size) != state->mappingSize) {
         ::close(fd);
         throw std::runtime_error(path + " has the wrong size for model " + model);
     }
-    void *mapping = ::mmap(nullptr, state->mappingSize_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void *mapping = ::mmap(nullptr, state->mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ::close(fd);
     if (mapping == MAP_FAILED)
         fail("cannot map", path);
-    state->mapping_ = mapping;
-    state->memory_ = std::make_unique<UnitMemory>(alts, static_cast<uint8_t *>(mapping) + kHeaderSize);
+    state->mapping = mapping;
+    state->unitMemory = std::make_unique<UnitMemory>(alts, static_cast<uint8_t *>(mapping) + kHeaderSize);
     return state;
 }
 
@@ -129,14 +129,14 @@ std::unique_ptr<StateFile> StateFile::anonymous(const Profile &profile)
 {
     const auto image = pristineImage(profile);
     std::unique_ptr<StateFile> state(new StateFile);
-    state->profile_ = &profile;
-    state->mappingSize_ = image.size();
+    state->unitProfile = &profile;
+    state->mappingSize = image.size();
     void *mapping = ::mmap(nullptr, image.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED)
         fail("cannot map", "anonymous memory");
     std::memcpy(mapping, image.data(), image.size());
-    state->mapping_ = mapping;
-    state->memory_ = std::make_unique<UnitMemory>(profile.altSettings(),
+    state->mapping = mapping;
+    state->unitMemory = std::make_unique<UnitMemory>(profile.altSettings(),
                                                   static_cast<uint8_t *>(mapping) + kHeaderSize);
     return state;
 }

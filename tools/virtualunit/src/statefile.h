@@ -30,19 +30,19 @@ public:
     // (Re)writes path as a pristine unit of model.
     static void create(const std::string &path, const std::string &model);
 
-    const Profile &profile() const { return *profile_; }
-    UnitMemory &memory() { return *memory_; }
-    const UnitMemory &memory() const { return *memory_; }
+    const Profile &profile() const { return *unitProfile; }
+    UnitMemory &memory() { return *unitMemory; }
+    const UnitMemory &memory() const { return *unitMemory; }
 
 private:
     StateFile() = default;
     static std::unique_ptr<StateFile> map(const std::string &path);
     static std::unique_ptr<StateFile> anonymous(const Profile &profile);
 
-    const Profile *profile_ = nullptr;
-    void *mapping_ = nullptr;
-    size_t mappingSize_ = 0;
-    std::unique_ptr<UnitMemory> memory_;
+    const Profile *unitProfile = nullptr;
+    void *mapping = nullptr;
+    size_t mappingSize = 0;
+    std::unique_ptr<UnitMemory> unitMemory;
 };
 
 } // namespace vu
