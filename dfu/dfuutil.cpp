@@ -41,7 +41,7 @@ QString DfuUtil::chunkToText(const QByteArray &chunk)
     return QString::fromUtf8(data, length);
 }
 
-bool DfuUtil::execute(const QStringList &arguments, int *exitCode)
+bool DfuUtil::execute(const QStringList &arguments, int *exitCode, bool appendToLog)
 {
     if (exitCode)
         *exitCode = -1;
@@ -55,7 +55,7 @@ bool DfuUtil::execute(const QStringList &arguments, int *exitCode)
     // A log that cannot be written must not stop the run: the output still
     // reaches the user through logOutput.
     QFile log(dataFolder + QString::fromLatin1(logFileName));
-    log.open(QIODevice::WriteOnly);
+    log.open(appendToLog ? QIODevice::Append : QIODevice::WriteOnly);
 
     auto forward = [&](const QByteArray &chunk) {
         emit logOutput(chunkToText(chunk));

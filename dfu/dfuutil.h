@@ -29,7 +29,8 @@ public:
     // False: it did not start within startTimeoutMs, or it crashed.
     // exitCode, if given, receives the tool's exit code when it ended by
     // itself, else -1 (not started, crashed, or killed after the silence).
-    bool execute(const QStringList &arguments, int *exitCode = nullptr);
+    // appendToLog keeps the log's earlier runs, for runs that belong together.
+    bool execute(const QStringList &arguments, int *exitCode = nullptr, bool appendToLog = false);
 
     // A chunk of tool output as text: the bytes before the first NUL, as UTF-8.
     static QString chunkToText(const QByteArray &chunk);

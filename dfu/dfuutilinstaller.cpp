@@ -1,5 +1,11 @@
 #include "dfu/dfuutilinstaller.h"
 
+#include "app/globals.h"
+#include "dfu/dfuseimage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalBlocker>
 #include <QStringList>
 
 namespace Strobix {
@@ -21,8 +27,59 @@ void DfuUtilInstaller::process()
     // Exit code 0 too: dfu-util can show a full bar for one element and then
     // fail on the next one before it prints another figure.
     int exitCode = -1;
-    const bool ran = execute(arguments, &exitCode);
-    emit result(ran && exitCode == 0);
+    bool ok = execute(arguments, &exitCode) && exitCode == 0;
+    if (ok) {
+        // Their progress is no install progress: the dialog stays at 100.
+        const QSignalBlocker quiet(this);
+        ok = readsBack();
+    }
+    emit result(ok);
+}
+
+// A write-protected sector keeps its old bytes, and neither the unit nor
+// dfu-util report an error: only reading the image back shows what landed.
+bool DfuUtilInstaller::readsBack()
+{
+    QFile file(imagePath);
+    DfuseImage image;
+    if (!file.open(QIODevice::ReadOnly) || !DfuseImage::read(file.readAll(), &image).isEmpty())
+        return false;
+    for (const DfuseImage::Element &element : image.elements) {
+        // The unit places an upload's blocks by the request's length, so a short
+        // last block would come from the wrong address: whole transfers first,
+        // then the rest as a read of its own.
+        const int whole = element.data.size() / transferSize * transferSize;
+        if (!readBack(element.alternate, element.address, element.data.left(whole))
+            || !readBack(element.alternate, element.address + quint32(whole), element.data.mid(whole)))
+            return false;
+    }
+    return true;
+}
+
+bool DfuUtilInstaller::readBack(quint8 alternate, quint32 address, const QByteArray &expected)
+{
+    if (expected.isEmpty())
+        return true;
+    const QString readPath = dataFolder + QStringLiteral("strobix.verify");
+    // The tool refuses to upload into an existing file.
+    QFile::remove(readPath);
+    int exitCode = -1;
+    const bool read = !QFileInfo::exists(readPath)
+                      && execute({QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId),
+                                  QStringLiteral("-c"), QStringLiteral("1"),
+                                  QStringLiteral("-i"), QStringLiteral("0"),
+                                  QStringLiteral("-a"), QString::number(alternate),
+                                  QStringLiteral("-s"), QStringLiteral("0x%1:%2")
+                                                            .arg(address, 8, 16, QLatin1Char('0'))
+                                                            .arg(expected.size()),
+                                  QStringLiteral("-U"), readPath},
+                                 &exitCode, true)
+                      && exitCode == 0;
+    QFile back(readPath);
+    const bool same = read && back.open(QIODevice::ReadOnly) && back.readAll() == expected;
+    back.close();
+    QFile::remove(readPath);
+    return same;
 }
 
 } // namespace Strobix

@@ -14,14 +14,21 @@ public:
     explicit DfuUtilInstaller(const QString &imagePath);
 
 signals:
-    // The tool ran to its end with exit code 0; whether the whole image went
-    // in shows in its output too.
+    // The tool ran to its end with exit code 0 and the unit reads back every
+    // element of the image; whether the whole image went in shows in the
+    // tool's output too.
     void result(bool ok);
 
 public slots:
     void process() override;
 
 private:
+    // The unit's transfer size, which dfu-util takes from it.
+    static const int transferSize = 2048;
+
+    bool readsBack();
+    bool readBack(quint8 alternate, quint32 address, const QByteArray &expected);
+
     const QString imagePath;
 };
 

@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
+#include "dfusefile.h"
 #include "fakedfucontrol.h"
 
 #include <QtTest>
@@ -253,36 +254,53 @@ void TestDfuUtil::staleDumpIsNeverRead()
 void TestDfuUtil::installer_data()
 {
     QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<QByteArray>("readBack"); // empty: no read-back
     QTest::addColumn<bool>("ok");
     const QByteArray after100 = Fake::out("Download\t[====] 100%\n");
-    QTest::newRow("exit 0 after 100") << after100 + Fake::exitCode(0) << true;
+    QTest::newRow("exit 0 after 100, reads back") << after100 + Fake::exitCode(0) << QByteArray("image") << true;
+    // A write-protected sector keeps its old bytes, and the tool says nothing.
+    QTest::newRow("exit 0 after 100, reads back other bytes")
+        << after100 + Fake::exitCode(0) << QByteArray("imagf") << false;
     // A two-element image whose second element lies outside the flash.
     QTest::newRow("exit 64 after 100")
-        << after100 + Fake::err("dfu-util: Last page at 0x1fff0fff is not writeable\n") + Fake::exitCode(64) << false;
+        << after100 + Fake::err("dfu-util: Last page at 0x1fff0fff is not writeable\n") + Fake::exitCode(64)
+        << QByteArray() << false;
     QTest::newRow("exit 74 after 100")
-        << after100 + Fake::err("dfu-util: Error during abort get_status\n") + Fake::exitCode(74) << false;
+        << after100 + Fake::err("dfu-util: Error during abort get_status\n") + Fake::exitCode(74) << QByteArray()
+        << false;
 }
 
 void TestDfuUtil::installer()
 {
     QFETCH(QByteArray, end);
+    QFETCH(QByteArray, readBack);
     QFETCH(bool, ok);
     const QString image = dataFolder + QStringLiteral("SX2100b0.dfu");
     QVERIFY(image.contains(QLatin1Char(' ')));
     QFile file(image);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("image");
+    file.write(dfuseFile({{0x08004000, "image"}}));
     file.close();
     fake->setScript(1, end);
+    fake->setScript(2, Fake::out("Upload\t[====] 100%\n") + Fake::upload(readBack));
 
     DfuUtilInstaller installer(image);
     QSignalSpy result(&installer, &DfuUtilInstaller::result);
+    QSignalSpy output(&installer, &DfuUtil::logOutput);
     installer.process();
     QCOMPARE(result.count(), 1);
     QCOMPARE(result.at(0).at(0).toBool(), ok);
-    QCOMPARE(fake->calls(), QList<QStringList>{Fake::installCall(image)});
+    QList<QStringList> calls{Fake::installCall(image)};
+    if (!readBack.isEmpty())
+        calls << Fake::readBackCall("0x08004000:5", dataFolder + QStringLiteral("strobix.verify"));
+    QCOMPARE(fake->calls(), calls);
     QVERIFY(QFile::exists(image));
+    QVERIFY(!QFile::exists(dataFolder + QStringLiteral("strobix.verify")));
+    // The read-back's output is kept after the installation's, and not shown as its progress.
     QVERIFY(logContents().startsWith("Download\t[====] 100%\n"));
+    QCOMPARE(logContents().contains("Upload"), !readBack.isEmpty());
+    for (const QList<QVariant> &chunk : output)
+        QVERIFY(!chunk.at(0).toString().contains(QLatin1String("Upload")));
 }
 
 // Paths reach the tool as they are: nothing in them is ever read by a shell.

@@ -33,6 +33,12 @@ QByteArray anImage(int size = 200 * 1024)
     return dfuseFile({{0x08004000, QByteArray(size, '\x5a')}});
 }
 
+// The unit reading back what anImage(size) wrote.
+QByteArray readBack(int size = 200 * 1024)
+{
+    return Fake::upload(QByteArray(size, '\x5a'));
+}
+
 // Records the label of every progress dialog when it is shown, however briefly,
 // and whether a hidden one still has a timer running that would show it again.
 class DialogRecorder : public QObject
@@ -192,10 +198,10 @@ void TestWorkflow::update_data()
     const QString dl = QStringLiteral("Herunterladen / Downloading ...");
 
     QTest::newRow("X21 Canon, success")
-        << QList<QByteArray>{x21, installOutput(100)} << "SX2100b0.dfu" << image << okText
+        << QList<QByteArray>{x21, installOutput(100), readBack()} << "SX2100b0.dfu" << image << okText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("name outside the catalogue installs with the plain text")
-        << QList<QByteArray>{x21unknown, installOutput(100)} << "SX2100b3.dfu" << image << okText
+        << QList<QByteArray>{x21unknown, installOutput(100), readBack()} << "SX2100b3.dfu" << image << okText
         << QStringList{dl, "Firmware Update"} << 1 << true;
     QTest::newRow("tool missing")
         << QList<QByteArray>{} << "" << image << notFoundText << QStringList{} << 0 << false;
@@ -206,7 +212,7 @@ void TestWorkflow::update_data()
     QTest::newRow("a captive portal's login page is no image")
         << QList<QByteArray>{x21} << "SX2100b0.dfu" << portal << downloadText << QStringList{dl} << 1 << false;
     QTest::newRow("last progress 99")
-        << QList<QByteArray>{x21, installOutput(99)} << "SX2100b0.dfu" << image << notOkText
+        << QList<QByteArray>{x21, installOutput(99), readBack()} << "SX2100b0.dfu" << image << notOkText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("exit 74 after 100 is not ok")
         << QList<QByteArray>{x21, installOutput(100) + Fake::err("dfu-util: Error during abort get_status\n")
@@ -245,6 +251,8 @@ void TestWorkflow::update()
     const bool installed = dialogLabels.size() == 2;
     if (installed)
         calls << Fake::installCall(dataFolder + served);
+    if (scripts.size() == identificationRuns + 2)
+        calls << Fake::readBackCall(QStringLiteral("0x08004000:%1").arg(200 * 1024), dataFolder + QStringLiteral("strobix.verify"));
     QCOMPARE(fake->calls(), calls);
     QCOMPARE(server->requests(), served.isEmpty() ? QStringList() : QStringList{"/firmware/" + served});
 
@@ -282,7 +290,8 @@ void TestWorkflow::twoRunsInARow()
     fake->setScript(3, none);
     fake->setScript(4, x21);
     fake->setScript(5, installOutput(100));
-    fake->setScript(6, x21);
+    fake->setScript(6, readBack(9));
+    fake->setScript(7, x21);
 
     UpdateWidget window(nullptr);
     window.show();
@@ -318,6 +327,7 @@ void TestWorkflow::closingADialog()
     QFETCH(int, runs);
     fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
     fake->setScript(2, installOutput(100) + Fake::pauseMs(800) + Fake::out("\nDownload done.\n"));
+    fake->setScript(3, readBack(512 * 1024));
     Reply slow;
     slow.body = anImage(512 * 1024);
     slow.mode = Reply::Trickle;
@@ -331,13 +341,14 @@ void TestWorkflow::closingADialog()
     QCOMPARE(runOnce(window).text, text);
     QCOMPARE(watcher->progressDialogsClosed, 1);
     QCOMPARE(QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")), runs == 2);
-    QCOMPARE(fake->calls().size(), runs);
+    QCOMPARE(fake->calls().size(), runs + (runs == 2));
 }
 
 void TestWorkflow::secondUpdaterOnTheSameDataFolder()
 {
     fake->setScript(1, Fake::pauseMs(1500) + Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
     fake->setScript(2, installOutput(100));
+    fake->setScript(3, readBack());
     Reply image;
     image.body = anImage();
     server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);

@@ -70,3 +70,8 @@ QStringList FakeDfuControl::installCall(const QString &image)
 {
     return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-D", image};
 }
+
+QStringList FakeDfuControl::readBackCall(const QString &range, const QString &file)
+{
+    return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-s", range, "-U", file};
+}

@@ -263,8 +263,12 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
     if (before != imageName)
         return QStringLiteral("before writing, the unit identifies as %1: %2")
             .arg(before.isEmpty() ? QStringLiteral("nothing") : before, unit.lastWords());
-    if (!unit.install(imagePath))
+    if (!unit.install(imagePath)) {
+        // dfu-util went through, but the updater's read-back refused what landed: say what.
+        if (unit.lastWords().contains(QLatin1String("Done parsing DfuSe file")))
+            return readBack(unit, image, dir);
         return QStringLiteral("dfu-util -D failed: %1").arg(unit.lastWords());
+    }
     const QString after = unit.identify();
     if (after != before)
         return QStringLiteral("the image destroys the unit's identity: after writing, it identifies as %1, not %2%3")
