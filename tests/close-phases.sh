@@ -126,7 +126,8 @@ phase() {
         && failures+=("a Qt warning or crash on stderr")
     tool_running && failures+=("dfu-util left running")
     local want=1 runs
-    [ "$phase" = installing ] && want=2
+    # The installation, then its read-back.
+    [ "$phase" = installing ] && want=3
     runs=$(cat "$control/calls.txt" 2> /dev/null | wc -l)
     [ "$runs" -eq "$want" ] || failures+=("dfu-util ran $runs times, not $want")
     case $phase in
