@@ -49,7 +49,6 @@ void TestDfuseImage::refused_data()
     const int firstSize = 11 + 274 + 4; // the first element's size field
     QTest::newRow("a captive portal's login page")
         << QByteArray("<html><body>Please log in</body></html>").repeated(8) << "no DfuSe prefix";
-    QTest::newRow("empty") << QByteArray() << "no DfuSe prefix";
     QTest::newRow("cut short") << good.left(good.size() - 100) << "no DFU suffix";
     QByteArray flipped = good;
     flipped[300] = char(flipped[300] ^ 1);
@@ -57,9 +56,6 @@ void TestDfuseImage::refused_data()
     QByteArray version = good;
     version[suffix + 6] = 0x00;
     QTest::newRow("plain DFU suffix version") << resealed(version) << "DFU version 0100, not 1.1a";
-    QByteArray noTargets = good;
-    noTargets[10] = 0;
-    QTest::newRow("no targets") << resealed(noTargets) << "no targets";
     QByteArray moreTargets = good;
     moreTargets[10] = 2;
     QTest::newRow("a target announced but missing") << resealed(moreTargets) << "target 2 is missing";

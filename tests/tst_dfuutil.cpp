@@ -30,7 +30,6 @@ private slots:
     void staleDumpIsNeverRead();
     void installer_data();
     void installer();
-    void noShellBetweenUsAndTheTool();
 
 private:
     QByteArray logContents() const;
@@ -301,26 +300,6 @@ void TestDfuUtil::installer()
     QCOMPARE(logContents().contains("Upload"), !readBack.isEmpty());
     for (const QList<QVariant> &chunk : output)
         QVERIFY(!chunk.at(0).toString().contains(QLatin1String("Upload")));
-}
-
-// Paths reach the tool as they are: nothing in them is ever read by a shell.
-void TestDfuUtil::noShellBetweenUsAndTheTool()
-{
-    const QString hostile = QStringLiteral("x; touch pwned1 && $(touch pwned2) `touch pwned3` 'q\" *|>");
-    QVERIFY(QDir(data.path()).mkpath(hostile));
-    dataFolder = data.path() + QLatin1Char('/') + hostile + QLatin1Char('/');
-    const QString image = dataFolder + QStringLiteral("SX2100b0.dfu");
-    DfuUtilInstaller installer(image);
-    installer.process();
-    DfuUtilOtp identification;
-    identification.process();
-
-    const QList<QStringList> calls = fake->calls();
-    QCOMPARE(calls.size(), 4);
-    QCOMPARE(calls.first().last(), image);
-    QCOMPARE(calls.last().last(), dataFolder + QStringLiteral("strobix.otp"));
-    for (const char *name : {"pwned1", "pwned2", "pwned3"})
-        QVERIFY(!QFile::exists(fake->workDir() + QLatin1Char('/') + QLatin1String(name)) && !QFile::exists(QLatin1String(name)));
 }
 
 QTEST_GUILESS_MAIN(TestDfuUtil)

@@ -6,7 +6,8 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "dfu/dfuseimage.h"
-#include "firmwareimages.h"
+#include "tools.h"
+#include "dialogrecorder.h"
 #include "modalwatcher.h"
 #include "ui/updatewidget.h"
 #include "update/firmwarecatalogue.h"
@@ -34,35 +35,6 @@ const QString vuTool = QStringLiteral(VU_TOOL);
 const qint64 whole = -1;
 const qint64 spoilt = -2; // not the image, no more said
 
-// Exit code and output of a helper program; exit code -1 if it did not end normally.
-QPair<int, QByteArray> run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    // A bound on hangs, not a speed target.
-    const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-    return {ended ? process.exitCode() : -1, process.readAll()};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Records the label of every progress dialog when it is shown, however briefly.
-class DialogRecorder : public QObject
-{
-public:
-    QStringList labels;
-    bool eventFilter(QObject *object, QEvent *event) override
-    {
-        if (auto *dialog = qobject_cast<QProgressDialog *>(object); dialog && event->type() == QEvent::Show)
-            labels << dialog->labelText();
-        return false;
-    }
-};
 
 } // namespace
 
@@ -91,10 +63,10 @@ private:
 
 QString TestEndToEnd::nginx(const QString &action)
 {
-    const auto result = run(QStringLiteral("bash"), {sourceDir + QStringLiteral("/tools/firmware/nginx.sh"), action,
+    const auto result = runTool(QStringLiteral("bash"), {sourceDir + QStringLiteral("/tools/firmware/nginx.sh"), action,
                                                      work.filePath(QStringLiteral("docroot")),
                                                      QString::number(STROBIX_TEST_PORT)});
-    return result.first == 0 ? QString() : QString::fromLocal8Bit(result.second);
+    return result.exitCode == 0 ? QString() : result.output;
 }
 
 void TestEndToEnd::initTestCase()
@@ -166,9 +138,9 @@ QByteArray TestEndToEnd::unitBytes(const QString &state, quint32 address, int si
 {
     const QString out = work.filePath(QStringLiteral("read.bin"));
     QFile::remove(out);
-    const auto read = run(vuTool, {QStringLiteral("read"), state, QStringLiteral("0x%1").arg(address, 0, 16),
+    const auto read = runTool(vuTool, {QStringLiteral("read"), state, QStringLiteral("0x%1").arg(address, 0, 16),
                                    QString::number(size), out});
-    return read.first == 0 ? readFile(out) : QByteArray("<outside the unit>");
+    return read.exitCode == 0 ? readFile(out) : QByteArray("<outside the unit>");
 }
 
 void TestEndToEnd::update_data()
@@ -248,7 +220,7 @@ void TestEndToEnd::update()
     const QString state = work.filePath(QStringLiteral("unit.state"));
     QFile::remove(pristine);
     QFile::remove(state);
-    QCOMPARE(run(vuTool, {QStringLiteral("init"), pristine, model}).first, 0);
+    QCOMPARE(runTool(vuTool, {QStringLiteral("init"), pristine, model}).exitCode, 0);
     QVERIFY(QFile::copy(pristine, state));
     qputenv("STROBIX_VU_MODEL", model.toUtf8());
     qputenv("STROBIX_VU_STATE", state.toUtf8());
@@ -283,12 +255,12 @@ void TestEndToEnd::update()
     QCOMPARE(log.count(fullBar), fullBars);
 
     if (memory == 0) {
-        const auto diff = run(vuTool, {QStringLiteral("diff"), pristine, state});
-        QVERIFY2(diff.first == 0, diff.second.constData());
+        const auto diff = runTool(vuTool, {QStringLiteral("diff"), pristine, state});
+        QVERIFY2(diff.exitCode == 0, diff.output.toLocal8Bit().constData());
         return;
     }
-    const auto compare = run(vuTool, {QStringLiteral("compare"), state, servedPath, pristine});
-    QVERIFY2((compare.first == 0) == (memory == whole), compare.second.constData());
+    const auto compare = runTool(vuTool, {QStringLiteral("compare"), state, servedPath, pristine});
+    QVERIFY2((compare.exitCode == 0) == (memory == whole), compare.output.toLocal8Bit().constData());
     if (memory == whole || memory == spoilt)
         return;
     // The elements up to the break hold the image, the one broken off reads
@@ -338,7 +310,7 @@ void TestEndToEnd::manyUpdatesLeaveNothingBehind()
     }
     QTRY_VERIFY(count(threads) <= threadsBefore && count(files) <= filesBefore);
     const QString self = QString::number(QCoreApplication::applicationPid());
-    QTRY_COMPARE(run(QStringLiteral("pgrep"), {QStringLiteral("-P"), self}).first, 1);
+    QTRY_COMPARE(runTool(QStringLiteral("pgrep"), {QStringLiteral("-P"), self}).exitCode, 1);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -14,8 +14,6 @@ private slots:
     void rules_data();
     void rules();
     void missingDump();
-    void offsets_data();
-    void offsets();
 
 private:
     QString writeDump(const QByteArray &bytes);
@@ -87,35 +85,6 @@ void TestIdentification::missingDump()
     QVERIFY(DfuUtilOtp::nameFromThirdArea(path, 0).isEmpty());
     // A directory where the dump should be cannot be read either.
     QVERIFY(DfuUtilOtp::nameFromFirstArea(dir.path(), 0).isEmpty());
-}
-
-void TestIdentification::offsets_data()
-{
-    QTest::addColumn<int>("area");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QString>("name");
-
-    QTest::newRow("first: record at 5 fits") << 1 << 5 << "SX2100b0.dfu";
-    QTest::newRow("first: record at 6 runs past the 8 bytes") << 1 << 6 << "";
-    QTest::newRow("first: negative") << 1 << -1 << "";
-    QTest::newRow("second: record at 253 fits") << 2 << 253 << "SX5801ff.dfu";
-    QTest::newRow("second: record at 254 runs past 256 bytes") << 2 << 254 << "";
-}
-
-void TestIdentification::offsets()
-{
-    QFETCH(int, area);
-    QFETCH(int, offset);
-    QFETCH(QString, name);
-    QByteArray dump(256, '\xff');
-    if (offset >= 0 && offset + 3 <= dump.size()) {
-        dump[offset] = char(area == 1 ? 0x21 : 0x58);
-        dump[offset + 1] = char(area == 1 ? 0x00 : 0x01);
-        dump[offset + 2] = char(area == 1 ? 0xb0 : 0xff);
-    }
-    const QString path = writeDump(dump);
-    const auto rule = area == 1 ? DfuUtilOtp::nameFromFirstArea : DfuUtilOtp::nameFromSecondArea;
-    QCOMPARE(rule(path, offset), name);
 }
 
 QTEST_APPLESS_MAIN(TestIdentification)

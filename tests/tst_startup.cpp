@@ -22,7 +22,6 @@ private slots:
     void dataFolder_data();
     void dataFolder();
     void unwritableImageEndsTheProgram();
-    void normalEndReturnsZero();
     void childrenGetTheUsersEnvironment();
 
 private:
@@ -41,7 +40,6 @@ void TestStartup::dataFolder_data()
 {
     QTest::addColumn<QString>("present");
     QTest::newRow("first start: nothing there") << "";
-    QTest::newRow("data location there, kelvio not") << "Orvane kelvio GmbH/strobix Firmware Updater";
     QTest::newRow("later start: both there") << "Orvane kelvio GmbH/strobix Firmware Updater/kelvio";
 }
 
@@ -103,16 +101,6 @@ void TestStartup::unwritableImageEndsTheProgram()
     QVERIFY(mainWindowGoneWhenBoxShown);
     // No request was sent, no download dialog was shown.
     QVERIFY(server.requests().isEmpty());
-}
-
-void TestStartup::normalEndReturnsZero()
-{
-    prepareDataFolder();
-    QTimer::singleShot(0, [] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            w->close();
-    });
-    QCOMPARE(runMainWindow(*static_cast<Application *>(qApp)), 0);
 }
 
 // What the user's environment held, before the application object was made.

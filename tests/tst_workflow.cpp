@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "dfusefile.h"
 #include "fakedfucontrol.h"
+#include "dialogrecorder.h"
 #include "modalwatcher.h"
 #include "testhttpserver.h"
 #include "ui/updatewidget.h"
@@ -39,26 +40,6 @@ QByteArray readBack(int size = 200 * 1024)
     return Fake::upload(QByteArray(size, '\x5a'));
 }
 
-// Records the label of every progress dialog when it is shown, however briefly,
-// and whether a hidden one still has a timer running that would show it again.
-class DialogRecorder : public QObject
-{
-public:
-    QStringList labels;
-    int armedWhenHidden = 0;
-    bool eventFilter(QObject *object, QEvent *event) override
-    {
-        auto *dialog = qobject_cast<QProgressDialog *>(object);
-        if (dialog && event->type() == QEvent::Show)
-            labels << dialog->labelText();
-        if (dialog && event->type() == QEvent::Hide) {
-            const auto timers = dialog->findChildren<QTimer *>();
-            armedWhenHidden += int(std::count_if(timers.cbegin(), timers.cend(),
-                                                 [](QTimer *t) { return t->isActive(); }));
-        }
-        return false;
-    }
-};
 
 QByteArray installOutput(int lastPercent)
 {
@@ -94,8 +75,6 @@ private slots:
     void secondUpdaterOnTheSameDataFolder();
     void dataFolderTakesNoFile_data();
     void dataFolderTakesNoFile();
-    void closingTheWindow_data();
-    void closingTheWindow();
 
 private:
     struct Outcome {
@@ -396,56 +375,6 @@ void TestWorkflow::dataFolderTakesNoFile()
     QCOMPARE(text, QString::fromUtf8(writeText));
     QVERIFY(fake->calls().isEmpty());
     QVERIFY(server->requests().isEmpty());
-}
-
-void TestWorkflow::closingTheWindow_data()
-{
-    QTest::addColumn<QString>("phase");
-    QTest::newRow("while identifying") << "identifying";
-    QTest::newRow("while downloading") << "downloading";
-    QTest::newRow("while installing") << "installing";
-}
-
-// The window goes while a run is under way: a running dfu-util is let finish
-// (never killed half-way through writing the unit) and a partial image is removed.
-void TestWorkflow::closingTheWindow()
-{
-    QFETCH(QString, phase);
-    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
-    const QByteArray slowEnd = Fake::out("\rDownload\t[==    ]  30%") + Fake::pauseMs(1500)
-                               + Fake::out("\rDownload\t[======] 100%\nDownload done.\n");
-    fake->setScript(1, phase == QLatin1String("identifying") ? slowEnd + x21 : x21);
-    fake->setScript(2, slowEnd);
-    Reply image;
-    image.body = anImage(512 * 1024);
-    if (phase == QLatin1String("downloading")) {
-        image.mode = Reply::Trickle;
-        image.trickleChunk = 1024;
-    }
-    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
-    const QString imagePath = dataFolder + QStringLiteral("SX2100b0.dfu");
-
-    auto *window = new UpdateWidget(nullptr);
-    window->show();
-    QTest::mouseClick(startButton(*window), Qt::LeftButton);
-    if (phase == QLatin1String("identifying"))
-        QTRY_COMPARE(fake->calls().size(), 1);
-    else if (phase == QLatin1String("downloading"))
-        QTRY_VERIFY(QFileInfo(imagePath).size() > 0);
-    else
-        QTRY_COMPARE(dialogs.labels.size(), 2);
-    delete window;
-
-    QFile log(dataFolder + QStringLiteral("dfu-util.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray logged = log.readAll();
-    if (phase == QLatin1String("downloading")) {
-        QVERIFY(!QFile::exists(imagePath));
-    } else {
-        // The tool ran to its end before the window was gone.
-        QVERIFY2(logged.endsWith("Download done.\n"), logged.constData());
-    }
-    QCOMPARE(watcher->boxes.size(), 0);
 }
 
 QTEST_MAIN(TestWorkflow)

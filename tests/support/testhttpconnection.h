@@ -20,7 +20,7 @@ public:
 
 private:
     void onReadyRead();
-    void answer(const QString &target, bool headOnly);
+    void answer(const QString &target);
     QByteArray head(const TestHttpServer::Reply &reply, bool withLength) const;
     void resetWhenFlushed();
     void resetNow();

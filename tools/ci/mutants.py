@@ -140,7 +140,7 @@ MUTANTS = [
      "if (name == QLatin1String(DfuUtilOtp::unwritableDump)) {", "if (false) {",
      ["tst_workflow"]),
     ("closing the window kills the running tool", "update/firmwareupdater.cpp",
-     "        thread->wait();\n", "", ["tst_workflow:closingTheWindow"]),
+     "        thread->wait();\n", "", ["close_phases"]),
     # --- the DfuSe reader
     ("CRC not checked", "dfu/dfuseimage.cpp",
      "if (u32(suffix + 12) != crc(file.constData(), int(size - 4)))", "if (false)",

@@ -3,7 +3,7 @@
 // top of the updater's DfuSe reader.
 
 #include "dfusefile.h"
-#include "firmwareimages.h"
+#include "tools.h"
 #include "releaserules.h"
 #include "testhttpserver.h"
 
@@ -15,12 +15,6 @@ namespace {
 
 const QString sourceDir = QStringLiteral(STROBIX_SOURCE_DIR);
 const int toolLimitMs = 600000; // a bound on hangs, not a speed target
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // How the server offers one catalogue image.
 enum class Served {
@@ -60,8 +54,6 @@ private slots:
     void releaseRules();
     void command_data();
     void command();
-    void refusesToRun_data();
-    void refusesToRun();
 
 private:
     void serve(TestHttpServer &server, const Changes &changes);
@@ -234,11 +226,9 @@ void TestReleaseCheck::command()
             continue;
         // The unit holds the image, by the virtual unit's own tool, not by the command's read-back.
         const QString rowDir = kept.filePath(name.section(QLatin1Char('.'), 0, 0));
-        QProcess compare;
-        compare.start(QStringLiteral(VU_TOOL), {QStringLiteral("compare"), rowDir + QStringLiteral("/unit.state"),
-                                                rowDir + QLatin1Char('/') + name});
-        QVERIFY(compare.waitForFinished(toolLimitMs));
-        QVERIFY2(compare.exitCode() == 0, compare.readAll().constData());
+        const ToolRun compare = runTool(QStringLiteral(VU_TOOL), {QStringLiteral("compare"), rowDir + QStringLiteral("/unit.state"),
+                                                                 rowDir + QLatin1Char('/') + name});
+        QVERIFY2(compare.exitCode == 0, qPrintable(compare.output));
     }
     const QString verdict = failures.isEmpty()
         ? QStringLiteral("verdict: ok, all %1 images passed").arg(rows)
@@ -247,39 +237,6 @@ void TestReleaseCheck::command()
     QCOMPARE(command.exitCode(), failures.isEmpty() ? 0 : 1);
     if (!keep)
         QVERIFY(QDir(kept.path()).isEmpty());
-}
-
-void TestReleaseCheck::refusesToRun_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("dfuUtil"); // STROBIX_DFU_UTIL; empty: the system's
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("server URL without /firmware/")
-        << QStringList{"--server", "http://127.0.0.1:1/firmware"} << QString() << "must end in /firmware/";
-    QTest::newRow("no dfu-util")
-        << QStringList{"--server", "http://127.0.0.1:1/firmware/"} << work.filePath(QStringLiteral("no-such-tool"))
-        << "is not executable";
-}
-
-void TestReleaseCheck::refusesToRun()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, dfuUtil);
-    QFETCH(QString, message);
-
-    QProcess command;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("STROBIX_VU_LIB"));
-    env.insert(QStringLiteral("STROBIX_DFU_UTIL"), dfuUtil.isEmpty() ? QStringLiteral("/usr/bin/dfu-util") : dfuUtil);
-    command.setProcessEnvironment(env);
-    command.start(QStringLiteral(RELEASE_CHECK), arguments);
-    QVERIFY(command.waitForFinished(toolLimitMs));
-    const QByteArray errors = command.readAllStandardError();
-    QCOMPARE(command.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(command.exitCode(), 2);
-    QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
-    QCOMPARE(command.readAllStandardOutput(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestReleaseCheck)
