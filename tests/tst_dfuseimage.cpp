@@ -46,7 +46,7 @@ void TestDfuseImage::refused_data()
 
     const QByteArray good = image();
     const int suffix = good.size() - 16;
-    const int firstSize = 11 + 274 + 4; // the first element's size field
+    const int secondSize = 11 + 274 + 8 + 5 + 4; // the second element's size field
     QTest::newRow("a captive portal's login page")
         << QByteArray("<html><body>Please log in</body></html>").repeated(8) << "no DfuSe prefix";
     QTest::newRow("cut short") << good.left(good.size() - 100) << "no DFU suffix";
@@ -60,7 +60,7 @@ void TestDfuseImage::refused_data()
     moreTargets[10] = 2;
     QTest::newRow("a target announced but missing") << resealed(moreTargets) << "target 2 is missing";
     QTest::newRow("an element larger than its target")
-        << resealed(QByteArray(good).replace(firstSize, 4, le32(6))) << "target 1: element 2 runs past the target";
+        << resealed(QByteArray(good).replace(secondSize, 4, le32(4))) << "target 1: element 2 runs past the target";
     QTest::newRow("elements that do not fill their target")
         << resealed(QByteArray(good).replace(11 + 270, 4, le32(1))) << "target 1: its elements do not fill it";
     QTest::newRow("a target size past the file")
