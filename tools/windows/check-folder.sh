@@ -12,7 +12,9 @@ if [ -f "$folder" ]; then
     unpacked=$(mktemp -d)
     trap 'rm -rf "$unpacked"' EXIT
     unzip -q "$folder" -d "$unpacked"
-    folder=$unpacked
+    # The zip holds the folder itself.
+    folder=$(find "$unpacked" -mindepth 1 -maxdepth 1)
+    [ -d "$folder" ] || { echo "$checking does not hold one folder"; exit 1; }
 fi
 
 # Windows' own DLLs (lower case). Anything else must be shipped.
