@@ -64,8 +64,8 @@ wait_for() {
 }
 
 # The images the rows need; meanwhile the X server and Wine start.
-(mi=$repo/tools/firmware/make-images.sh
- "$mi" "$work/images" SX2100b0 SX330196 SX580173 && "$mi" --broken "$work/broken" SX2100b0) >"$work/images.log" 2>&1 &
+("$repo/tools/firmware/make-images.sh" "$work/images" && "$repo/tools/firmware/make-images.sh" --broken "$work/broken") \
+    >"$work/images.log" 2>&1 &
 images_pid=$!
 
 url=$(grep -aoE 'http://127\.0\.0\.1:[0-9]+/firmware/' "$package/strobix-updater.exe" | head -n1 || true)
