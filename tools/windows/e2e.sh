@@ -114,6 +114,9 @@ set_user() {
 
 app_pid=
 app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+# Sets $win. Polled rather than xdotool's --sync, which gives up when a window it
+# looks at goes away, as Wine's start-up windows do.
+main_window() { win=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n1) && [ -n "$win" ]; }
 # Start's top-left is at (-2, 336) of the 480x480 client area; click inside it.
 click_start() {
     # shellcheck disable=SC2034  # set by the eval
@@ -181,9 +184,8 @@ row() {
     (cd "$app" && STROBIX_VU_STATE=$(win_path "$unit") STROBIX_VU_MODEL=$model STROBIX_VU_FAULT=$fault \
         exec timeout 180 wine "$app/strobix-updater.exe" </dev/null >"$work/app.log" 2>&1) &
     app_pid=$!
-    local win
-    win=$(timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1) || true
-    [ -n "$win" ] || fail "$name: the main window did not appear"
+    win=
+    wait_for 90 main_window || fail "$name: the main window did not appear"
     for attempt in 1 2 3; do
         click_start "$win"
         ! wait_for 15 test -e "$data/dfu-util.log" || break
