@@ -97,8 +97,16 @@ stop_app() { # <run name>
     fi
     timeout 30 wineserver -w || true
 }
+# Polled rather than xdotool's --sync, which gives up when a window it looks at
+# goes away, as Wine's start-up windows do.
 main_window() {
-    timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1
+    local end=$((SECONDS + 90)) w
+    while [ "$SECONDS" -lt "$end" ]; do
+        w=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n1 || true)
+        [ -z "$w" ] || { echo "$w"; return 0; }
+        sleep 0.2
+    done
+    return 1
 }
 # Progress dialogs carry the program's title too, but close when their work
 # ends; the outcome box stays until it is confirmed. So the box is the one
