@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 
@@ -48,7 +49,22 @@ bool DfuUtil::execute(const QStringList &arguments, int *exitCode, bool appendTo
     ToolProcess process;
     process.setReadChannel(QProcess::StandardOutput);
     process.setProcessChannelMode(QProcess::MergedChannels);
+#ifdef Q_OS_WIN
+    // dfu-util.exe gets its arguments in the ANSI code page, which cannot spell
+    // every user's profile folder (such as "山田" on code page 1252): it would look
+    // for another folder. So it runs in the data folder and gets the bare names of
+    // our own files there. 8.3 short paths would not do: the dump does not exist
+    // before the upload, and a volume may have no short names at all.
+    QStringList toolArguments;
+    for (const QString &argument : arguments)
+        toolArguments << (argument.startsWith(dataFolder) ? argument.mid(dataFolder.size()) : argument);
+    process.setWorkingDirectory(dataFolder);
+    // Beside the program, where Windows looked first for the relative path.
+    process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QString::fromLatin1(programPath),
+                  toolArguments, QIODevice::ReadOnly);
+#else
     process.start(QString::fromLatin1(programPath), arguments, QIODevice::ReadOnly);
+#endif
     if (!process.waitForStarted(startTimeoutMs))
         return false;
 

@@ -151,7 +151,9 @@ fi
 usb_ver=$(source_version libusb-1.0)
 dfu_ver=$(source_version dfu-util)
 [ -n "$usb_ver" ] && [ -n "$dfu_ver" ] || { echo "apt-get source cannot find libusb-1.0/dfu-util" >&2; exit 1; }
-dfu_key="libusb-1.0 $usb_ver | dfu-util $dfu_ver | mingw $gcc_ver | static"
+# The tree also keeps dfu-util.exe's object files and libusb.h, from which
+# build-test-dfu.sh links the test dfu-util.exe with the virtual unit.
+dfu_key="libusb-1.0 $usb_ver | dfu-util $dfu_ver | mingw $gcc_ver | static | objects"
 
 build_dfu() {
     local usb_src dfu_src b=$work_dir/dfu-build
@@ -168,6 +170,15 @@ build_dfu() {
     timed "dfu-util configure" logged configure.log env PKG_CONFIG_LIBDIR="$b/usb-prefix/lib/pkgconfig" \
         nice -n 19 "$dfu_src/configure" --host=$MINGW_PREFIX CC=$MINGW_CC LDFLAGS=-static
     timed "dfu-util make" logged make.log nice -n 19 make -j2
+    local objects
+    # shellcheck disable=SC2016  # a make variable, expanded by make
+    objects=$(printf 'print-objects:\n\t@echo $(dfu_util_OBJECTS)\n' \
+        | make -s -C src -f Makefile -f - print-objects)
+    mkdir -p "$DFU_TREE/obj" "$DFU_TREE/include"
+    # shellcheck disable=SC2086  # one word per file
+    (cd src && cp $objects "$DFU_TREE/obj/")
+    echo "$objects" > "$DFU_TREE/obj/objects.txt"
+    cp -r "$b/usb-prefix/include/libusb-1.0" "$DFU_TREE/include/"
     cd /
     $MINGW_PREFIX-strip -o "$DFU_TREE/dfu-util.exe" "$b/dfu/src/dfu-util.exe"
     cp "$dfu_src/COPYING" "$DFU_TREE/COPYING.dfu-util"

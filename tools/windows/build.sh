@@ -14,7 +14,7 @@ build=${1:-$repo/build-windows}
 
 [ -f "$QT_TREE.key" ] && [ -f "$DFU_TREE.key" ] \
     || { echo "Qt or dfu-util for Windows is missing; run tools/windows/build-deps.sh first" >&2; exit 1; }
-ensure_packages cmake make zip g++-mingw-w64-x86-64-posix mingw-w64-tools
+ensure_packages cmake make zip unzip g++-mingw-w64-x86-64-posix mingw-w64-tools
 
 url_args=()
 [ -z "${STROBIX_FIRMWARE_BASE_URL:-}" ] || url_args=(-DSTROBIX_FIRMWARE_BASE_URL="$STROBIX_FIRMWARE_BASE_URL")
@@ -54,6 +54,9 @@ printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
 zipfile=$build/$name-$version-windows-x64.zip
 rm -f "$zipfile"
 (cd "$build" && zip -qr -9 -X "$zipfile" "$name")
+"$here/check-folder.sh" "$zipfile" >&2
+# The test dfu-util.exe for e2e.sh goes beside the folder, never into it.
+"$here/build-test-dfu.sh" "$build"
 log "folder: $out ($(du -sh "$out" | cut -f1)); zip: $zipfile ($(du -h "$zipfile" | cut -f1))"
 log "build.sh done in $((SECONDS - t_start)) s"
 echo "$out"

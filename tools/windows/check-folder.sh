@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Proves that a Windows folder is complete: every DLL that any .exe or .dll in
 # it imports is either in the folder (beside the program, or beside the .exe
-# that imports it) or a DLL that every Windows installation has.
-# Usage: check-folder.sh <folder>
+# that imports it) or a DLL that every Windows installation has, and that no
+# file carries the virtual unit (the test dfu-util.exe of build-test-dfu.sh).
+# Usage: check-folder.sh <folder>|<zip>
 set -euo pipefail
-folder=${1:?usage: check-folder.sh <folder>}
+folder=${1:?usage: check-folder.sh <folder>|<zip>}
+checking=$folder
 objdump=x86_64-w64-mingw32-objdump
+if [ -f "$folder" ]; then
+    unpacked=$(mktemp -d)
+    trap 'rm -rf "$unpacked"' EXIT
+    unzip -q "$folder" -d "$unpacked"
+    # The zip holds the folder itself.
+    folder=$(find "$unpacked" -mindepth 1 -maxdepth 1)
+    [ -d "$folder" ] || { echo "$checking does not hold one folder"; exit 1; }
+fi
 
 # Windows' own DLLs (lower case). Anything else must be shipped.
 system_dlls=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll d3d9.dll d3d11.dll dwmapi.dll
@@ -39,8 +49,12 @@ while IFS= read -r -d '' file; do
 done < <(find "$folder" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0)
 
 [ "$checked" -gt 0 ] || { echo "no .exe or .dll in $folder"; exit 1; }
+# The unit reads its state file's name from this variable; nothing shipped does.
+if units=$(grep -rlaF STROBIX_VU_STATE "$folder"); then
+    echo "TEST BUILD, never to be shipped: ${units//"$folder"\//}"; bad=1
+fi
 if [ "$bad" -ne 0 ]; then
-    echo "check-folder: $folder is incomplete"
+    echo "check-folder: $checking is incomplete"
     exit 1
 fi
-echo "check-folder: all imports of $checked files are satisfied"
+echo "check-folder: all imports of $checked files are satisfied; no file carries the virtual unit"

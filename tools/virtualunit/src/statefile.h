@@ -1,15 +1,17 @@
 #pragma once
-// The unit's memory kept in a file and mapped, so that whatever a host writes is on
-// disk at once: the host may exit without ever saying goodbye.
+// The unit's memory kept in a file and mapped (MappedFile), so that whatever a host
+// writes is on disk at once: the host may exit without ever saying goodbye.
 //
 // Layout: a 4 KiB header ("STRBXVU1", the profile name), then the bytes of each
 // alternate setting back to back, in the order of the profile's layout.
 
+#include "mappedfile.h"
 #include "profiles.h"
 #include "unitmemory.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vu {
 
@@ -17,7 +19,6 @@ constexpr const char *kDefaultModel = "x21-canon";
 
 class StateFile {
 public:
-    ~StateFile();
     StateFile(const StateFile &) = delete;
     StateFile &operator=(const StateFile &) = delete;
 
@@ -40,8 +41,8 @@ private:
     static std::unique_ptr<StateFile> anonymous(const Profile &profile);
 
     const Profile *unitProfile = nullptr;
-    void *mapping = nullptr;
-    size_t mappingSize = 0;
+    std::unique_ptr<MappedFile> file;
+    std::vector<uint8_t> inMemory; // the unit's bytes when there is no file
     std::unique_ptr<UnitMemory> unitMemory;
 };
 
