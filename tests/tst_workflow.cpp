@@ -193,6 +193,13 @@ void TestWorkflow::update_data()
     QTest::newRow("last progress 99")
         << QList<QByteArray>{x21, installOutput(99), readBack()} << "SX2100b0.dfu" << image << notOkText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
+    // As dfu-util.exe writes it: a character at a time.
+    QByteArray byCharacter;
+    for (const char c : QByteArray("\rDownload\t[=========================] 100%        51200 bytes\n"))
+        byCharacter += Fake::out(QByteArray(1, c)) + Fake::pauseMs(1);
+    QTest::newRow("the last figure arrives in pieces")
+        << QList<QByteArray>{x21, installOutput(75) + byCharacter, readBack()} << "SX2100b0.dfu" << image << okText
+        << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("exit 74 after 100 is not ok")
         << QList<QByteArray>{x21, installOutput(100) + Fake::err("dfu-util: Error during abort get_status\n")
                                       + Fake::exitCode(74)}

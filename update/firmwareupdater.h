@@ -64,6 +64,8 @@ public:
 
 private:
     QString installLabel;
+    // Tool output after its last line end, which the next piece may complete.
+    QString unfinishedLine;
     Http downloader;
     // Only so that the destructor can let a running dfu-util finish: a unit
     // must never be left half-written because the window was closed.

@@ -15,6 +15,7 @@ namespace Strobix {
 void FirmwareUpdater::showInstallDialog()
 {
     closeInstallDialog();
+    unfinishedLine.clear();
     installLabel = installTextFor(imageFile->fileName());
     installDialog = new QProgressDialog(installLabel, QString(), 0, 100, parentWidget);
     installDialog->setWindowModality(Qt::WindowModal);
@@ -53,7 +54,11 @@ int FirmwareUpdater::progressIn(const QString &text)
 
 void FirmwareUpdater::log(const QString &text)
 {
-    const int value = progressIn(text);
+    // A figure may arrive in pieces (dfu-util.exe writes its bar a character
+    // at a time): the text since the last line end goes with the next piece.
+    const QString joined = unfinishedLine + text;
+    unfinishedLine = joined.mid(qMax(joined.lastIndexOf(QLatin1Char('\r')), joined.lastIndexOf(QLatin1Char('\n'))) + 1);
+    const int value = progressIn(joined);
     if (value >= 0)
         emit fortschritt(value);
 }

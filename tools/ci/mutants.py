@@ -101,6 +101,8 @@ MUTANTS = [
      "text.mid(p - 3, 3)", "text.mid(p - 2, 2)", ["tst_progress"]),
     ("first figure instead of the last", "update/installprogress.cpp",
      "text.lastIndexOf(QLatin1Char('%'))", "text.indexOf(QLatin1Char('%'))", ["tst_progress"]),
+    ("a figure in pieces is lost", "update/installprogress.cpp",
+     "const QString joined = unfinishedLine + text;", "const QString joined = text;", ["tst_workflow"]),
     ("100 out of range", "update/installprogress.cpp", "value <= 100 ? value", "value < 100 ? value",
      ["tst_progress"]),
     ("99 counts as done", "update/installprogress.cpp", "if (ok && value == 100) {",

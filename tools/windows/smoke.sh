@@ -8,6 +8,9 @@ set -euo pipefail
 shopt -s inherit_errexit
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
+# The program's fixed firmware port, in a network namespace of its own.
+. "$here/../../tests/support/common.sh"
+own_loopback "$0" "$@"
 t_start=$SECONDS
 folder=$(cd "${1:?usage: smoke.sh <folder>}" && pwd)
 exe=$folder/strobix-updater.exe
