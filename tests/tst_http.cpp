@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <QNetworkProxyFactory>
 #include <QProgressDialog>
+#include <QSslConfiguration>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -28,6 +29,7 @@ class TestHttp : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void transfer_data();
@@ -37,6 +39,8 @@ private slots:
     void unwritableFileThrowsBeforeAnyRequest();
     void fullDisk();
     void systemProxyIsUsed();
+    void tls_data();
+    void tls();
 
 private:
     QString url(const QString &name) const;
@@ -45,10 +49,21 @@ private:
     int download(QFile &file);
 
     QTemporaryDir dir;
+    QTemporaryDir certificates;
     std::unique_ptr<TestHttpServer> server;
     std::unique_ptr<QWidget> window;
     Http http;
 };
+
+void TestHttp::initTestCase()
+{
+    // A scratch trust store: the test CA is the only authority Qt trusts here.
+    QCOMPARE(QProcess::execute(QStringLiteral("bash"), {QStringLiteral(STROBIX_SOURCE_DIR "/tools/test-certs.sh"),
+                                                        certificates.path()}), 0);
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(certificates.filePath(QStringLiteral("ca.pem"))));
+    QSslConfiguration::setDefaultConfiguration(tls);
+}
 
 void TestHttp::init()
 {
@@ -243,6 +258,32 @@ void TestHttp::systemProxyIsUsed()
     QCOMPARE(server->requests(), QStringList{remote});
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("through the proxy"));
+}
+
+void TestHttp::tls_data()
+{
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("certificate for this name from the trusted CA") << "good" << true;
+    QTest::newRow("certificate for another name") << "wrong-name" << false;
+    QTest::newRow("expired certificate") << "expired" << false;
+}
+
+// Over HTTPS a server that cannot prove who it is never sees the request.
+void TestHttp::tls()
+{
+    QFETCH(QString, certificate);
+    QFETCH(bool, kept);
+
+    QFile key(certificates.filePath(certificate + QStringLiteral(".key")));
+    QVERIFY(key.open(QIODevice::ReadOnly));
+    server->useTls(QSslCertificate::fromPath(certificates.filePath(certificate + QStringLiteral(".pem"))).value(0),
+                   QSslKey(&key, QSsl::Rsa));
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), makeReply(200, "over TLS"));
+    QFile file(dir.filePath(QStringLiteral("SX2100b0.dfu")));
+    QCOMPARE(download(file), 1);
+    QCOMPARE(file.exists(), kept);
+    QCOMPARE(server->requests(), kept ? QStringList{"/firmware/SX2100b0.dfu"} : QStringList());
 }
 
 QTEST_MAIN(TestHttp)

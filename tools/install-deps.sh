@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
     dfu-util libusb-1.0-0-dev
-    nginx-light curl python3
+    nginx-light curl python3 openssl
     imagemagick fonts-dejavu-core
     xvfb xdotool x11-utils openbox
     # the Debian package and its checks (tools/deb/check.sh)

@@ -1,18 +1,24 @@
 #include "testhttpconnection.h"
 
 #include <QHash>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <sys/socket.h>
 
 TestHttpConnection::TestHttpConnection(qintptr socketDescriptor, TestHttpServer *server)
-    : QObject(server), server(server), socket(new QTcpSocket(this))
+    : QObject(server), server(server),
+      socket(server->tlsKey.isNull() ? new QTcpSocket(this) : new QSslSocket(this))
 {
     connect(socket, &QTcpSocket::readyRead, this, &TestHttpConnection::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-    if (!socket->setSocketDescriptor(socketDescriptor))
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
         deleteLater();
+    } else if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
+        tls->setLocalCertificate(server->tlsCertificate);
+        tls->setPrivateKey(server->tlsKey);
+        tls->startServerEncryption();
+    }
 }
 
 TestHttpConnection::~TestHttpConnection()

@@ -33,6 +33,8 @@ TestHttpServer::Reply TestHttpServer::replyFor(const QString &target) const
 
 QUrl TestHttpServer::url(const QString &path) const
 {
+    if (!tlsKey.isNull()) // the name the test certificates are made out for
+        return QUrl(QStringLiteral("https://localhost:%1%2").arg(serverPort()).arg(path));
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
 }
 

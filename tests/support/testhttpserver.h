@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -43,10 +45,17 @@ public:
     void setReply(const QString &path, const Reply &reply) { replies.insert(path, reply); }
     Reply replyFor(const QString &target) const;
 
+    // Answers over TLS with this certificate from the next connection on.
+    void useTls(const QSslCertificate &certificate, const QSslKey &key)
+    {
+        tlsCertificate = certificate;
+        tlsKey = key;
+    }
+
     // Request targets in the order their headers were complete.
     QStringList requests() const { return requestTargets; }
 
-    // http://127.0.0.1:<port><path>
+    // http://127.0.0.1:<port><path>, over TLS https://localhost:<port><path>
     QUrl url(const QString &path) const;
 
 protected:
@@ -57,6 +66,8 @@ private:
 
     QHash<QString, Reply> replies;
     QStringList requestTargets;
+    QSslCertificate tlsCertificate;
+    QSslKey tlsKey;
 };
 
 #endif
