@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Signs Windows programs in place (Authenticode, SHA-256) with the maker's
+# code-signing certificate, a PKCS#12 file named by STROBIX_SIGN_PKCS12 whose
+# password is in STROBIX_SIGN_PASSWORD. The certificate never goes into the
+# repository. STROBIX_SIGN_TIMESTAMP, an RFC 3161 server's URL, keeps the
+# signatures valid after the certificate expires; releases should set it.
+# Without STROBIX_SIGN_PKCS12 the files stay unsigned, and the script says so.
+# Usage: sign.sh <file>...
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+[ $# -gt 0 ] || { echo "usage: sign.sh <file>..." >&2; exit 2; }
+
+if [ -z "${STROBIX_SIGN_PKCS12:-}" ]; then
+    for f in "$@"; do echo "sign: UNSIGNED (no STROBIX_SIGN_PKCS12): $f" >&2; done
+    exit 0
+fi
+[ -f "$STROBIX_SIGN_PKCS12" ] || { echo "sign: no such file: $STROBIX_SIGN_PKCS12" >&2; exit 1; }
+ensure_packages osslsigncode
+
+stamp=()
+[ -z "${STROBIX_SIGN_TIMESTAMP:-}" ] || stamp=(-ts "$STROBIX_SIGN_TIMESTAMP")
+for f in "$@"; do
+    # The password goes through a pipe, never onto a command line that ps shows.
+    osslsigncode sign -pkcs12 "$STROBIX_SIGN_PKCS12" -readpass <(printf '%s' "${STROBIX_SIGN_PASSWORD:-}") \
+        -h sha256 -n "strobix Firmware Updater" -i "https://www.kelvio.example/" "${stamp[@]}" \
+        -in "$f" -out "$f.signed" >/dev/null
+    mv "$f.signed" "$f"
+    echo "sign: signed $f" >&2
+done
