@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the updater for Windows and assembles a folder that runs as it
 # is (program, Qt and mingw runtime DLLs, Qt plugins, dfu-util/dfu-util.exe),
-# plus a zip of it. Needs the trees from build-deps.sh.
+# plus a zip of it and an installer (installer.sh). The program and
+# dfu-util.exe are signed when STROBIX_SIGN_PKCS12 is set (sign.sh).
+# Needs the trees from build-deps.sh.
 # Usage: build.sh [build folder]   (default: <repo>/build-windows)
 # Prints the path of the finished folder as its last line.
 set -euo pipefail
@@ -49,6 +51,7 @@ cp "$DFU_TREE/dfu-util.exe" "$DFU_TREE"/COPYING.* "$out/dfu-util/"
 # Plugins come from this folder only, never from the path Qt was built for.
 printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
 
+"$here/sign.sh" "$out/strobix-updater.exe" "$out/dfu-util/dfu-util.exe"
 "$here/check-folder.sh" "$out" >&2
 
 zipfile=$build/$name-$version-windows-x64.zip
@@ -58,5 +61,6 @@ rm -f "$zipfile"
 # The test dfu-util.exe for e2e.sh goes beside the folder, never into it.
 "$here/build-test-dfu.sh" "$build"
 log "folder: $out ($(du -sh "$out" | cut -f1)); zip: $zipfile ($(du -h "$zipfile" | cut -f1))"
+timed "installer" "$here/installer.sh" "$out" "$version" "$build/$name-$version-windows-x64-setup.exe"
 log "build.sh done in $((SECONDS - t_start)) s"
 echo "$out"

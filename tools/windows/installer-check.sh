@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Installs, starts and uninstalls the Windows installer under Wine and Xvfb,
+# as an admin and a user would:
+#   - silent install (/S), twice: the second replaces the first;
+#   - the installed folder is the one the installer was made from, signed files
+#     verify against the CA (when given), the uninstall entry names publisher,
+#     version and icon;
+#   - the program starts from the Start-menu shortcut's target and working
+#     folder and shows its main window (screenshot windows-installed.png);
+#   - the uninstall entry's silent command removes the program folder, the
+#     shortcut and the entry, and leaves the user's data folder alone.
+# Usage: installer-check.sh <setup.exe> <folder it was made from> [CA file]
+# STROBIX_SCREENSHOT_DIR, if set, receives the screenshot.
+set -euo pipefail
+shopt -s inherit_errexit
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+. "$here/wine.sh"
+t_start=$SECONDS
+setup=$(realpath "${1:?usage: installer-check.sh <setup.exe> <folder> [CA file]}")
+folder=$(cd "${2:?folder missing}" && pwd)
+ca=${3:-}
+ensure_packages wine64 wine xvfb xdotool imagemagick liblnk-utils osslsigncode
+
+product='strobix Firmware Updater'
+key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
+work=$(mktemp -d /tmp/strobix-installer.XXXXXX)
+fail() {
+    echo "installer-check: FAIL: $*" >&2
+    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
+    exit 1
+}
+cleanup() {
+    local status=$?
+    wine_end
+    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "installer-check: logs kept in $work" >&2; fi
+}
+trap cleanup EXIT
+
+verify() { # <file>
+    [ -z "$ca" ] && return 0
+    osslsigncode verify -in "$1" -CAfile "$ca" >"$work/verify.log" 2>&1 \
+        || { cat "$work/verify.log" >&2; fail "signature of $1 does not verify"; }
+}
+verify "$setup"
+
+wine_session "$work" || fail "no Wine session"
+drive_c=$WINEPREFIX/drive_c
+localappdata=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
+data="$(unix_path "$localappdata")/Orvane kelvio GmbH/$product/kelvio"
+mkdir -p "$data"
+echo "from an earlier update" > "$data/dfu-util.log"
+
+# --- install --------------------------------------------------------------
+t0=$SECONDS
+for run in first second; do
+    timeout 180 wine "$setup" /S </dev/null >"$work/setup-$run.log" 2>&1 || fail "$run silent install failed"
+    timeout 120 wineserver -w
+done
+log "two silent installs: $((SECONDS - t0)) s"
+
+location=$(reg_value "$key" InstallLocation)
+[ "$location" = "C:\\Program Files\\Orvane kelvio\\$product" ] || fail "installed into '$location'"
+installed=$(unix_path "$location")
+diff -r -x uninstall.exe "$folder" "$installed" >"$work/diff.log" \
+    || { cat "$work/diff.log" >&2; fail "the installed folder differs from $folder"; }
+for f in strobix-updater.exe dfu-util/dfu-util.exe uninstall.exe; do verify "$installed/$f"; done
+
+[ "$(reg_value "$key" DisplayName)" = "$product" ] || fail "uninstall entry: no DisplayName"
+[ "$(reg_value "$key" Publisher)" = "Orvane kelvio GmbH" ] || fail "uninstall entry: no Publisher"
+[ -n "$(reg_value "$key" DisplayVersion)" ] || fail "uninstall entry: no DisplayVersion"
+[ "$(reg_value "$key" DisplayIcon)" = "$location\\strobix-updater.exe,0" ] || fail "uninstall entry: no DisplayIcon"
+
+# --- start from the shortcut ----------------------------------------------
+shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$product.lnk"
+[ -f "$shortcut" ] || fail "no Start-menu shortcut for all users"
+lnk_field() { lnkinfo "$shortcut" | sed -n "s/^\t$1\t*: //p"; }
+target=$(lnk_field 'Local path')
+workdir=$(lnk_field 'Working directory')
+[ "$workdir" = "$location" ] || fail "the shortcut's working folder is '$workdir'"
+[ "$target" = "$location\\strobix-updater.exe" ] || fail "the shortcut points at '$target'"
+
+t0=$SECONDS
+(cd "$(unix_path "$workdir")" && exec timeout 120 wine "$target" </dev/null >"$work/app.log" 2>&1) &
+app_pid=$!
+wine_pids+=("$app_pid")
+win=$(timeout 90 xdotool search --sync --onlyvisible --name "^$product\$" 2>/dev/null | head -n1) || true
+[ -n "$win" ] || fail "the main window did not appear"
+drawn() { [ "$(import -window "$win" png:- 2>/dev/null | identify -format '%k' - 2>/dev/null || echo 0)" -gt 100 ]; }
+wait_for 30 drawn || fail "the main window was not drawn"
+import -window root "$work/windows-installed.png"
+if [ -n "${STROBIX_SCREENSHOT_DIR:-}" ]; then
+    mkdir -p "$STROBIX_SCREENSHOT_DIR"
+    cp "$work/windows-installed.png" "$STROBIX_SCREENSHOT_DIR/"
+fi
+xdotool key --window "$win" alt+F4
+app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
+wait_for 30 app_ended || fail "the program did not end after its window was closed"
+timeout 30 wineserver -w || true
+log "started from the shortcut: $((SECONDS - t0)) s"
+
+# --- uninstall ------------------------------------------------------------
+t0=$SECONDS
+quiet=$(reg_value "$key" QuietUninstallString)
+uninstaller=${quiet#\"}; uninstaller=${uninstaller%%\"*}
+[ "$quiet" = "\"$uninstaller\" /S" ] || fail "QuietUninstallString is '$quiet'"
+# The uninstaller runs a copy of itself from %TEMP%, so wait for the prefix.
+timeout 120 wine "$uninstaller" /S </dev/null >"$work/uninstall.log" 2>&1 || fail "silent uninstall failed"
+timeout 120 wineserver -w
+log "silent uninstall: $((SECONDS - t0)) s"
+
+[ ! -e "$drive_c/Program Files/Orvane kelvio" ] || fail "left in Program Files: $(find "$drive_c/Program Files/Orvane kelvio")"
+left=$(find "$drive_c" -path '*/Start Menu/*' -iname '*strobix*')
+[ -z "$left" ] || fail "left in the Start menu: $left"
+for k in "$key" "${key/Software/Software\\Wow6432Node}" "${key/HKLM/HKCU}"; do
+    ! timeout 60 wine reg query "$k" >/dev/null 2>&1 || fail "uninstall entry left: $k"
+done
+grep -q "earlier update" "$data/dfu-util.log" || fail "the user's data folder was touched"
+
+log "installer-check: passed in $((SECONDS - t_start)) s"

@@ -1,0 +1,47 @@
+# Shared by the Wine checks in tools/windows/ (after common.sh): an X server
+# and a fresh 64-bit Wine prefix for one run, and their end.
+# shellcheck shell=bash
+
+wine_pids=()
+
+# Waits until a command succeeds, checking every 0.2 s, at most $1 seconds.
+wait_for() {
+    local limit=$1; shift
+    local end=$((SECONDS + limit))
+    until "$@" 2>/dev/null; do
+        [ "$SECONDS" -lt "$end" ] || return 1
+        sleep 0.2
+    done
+}
+
+# Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
+wine_session() { # <work folder>
+    local work=$1 t0=$SECONDS
+    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+    wine_pids+=($!)
+    wait_for 30 test -s "$work/display" || { echo "Xvfb did not start" >&2; return 1; }
+    DISPLAY=:$(head -n1 "$work/display")
+    export DISPLAY WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+    # No Mono or Gecko installer dialogs: they would wait for a click forever.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    timeout 180 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; return 1; }
+    timeout 120 wineserver -w || { echo "wineserver did not settle" >&2; return 1; }
+    log "wine prefix: $((SECONDS - t0)) s"
+}
+
+# Ends the prefix's processes and the X server.
+wine_end() {
+    if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
+    local pid
+    for pid in "${wine_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${wine_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+
+# A path in the prefix as Linux sees it.
+unix_path() { timeout 60 winepath -u "$1" 2>/dev/null; }
+
+# The value of a REG_SZ or REG_DWORD registry value, empty when there is none.
+reg_value() { # <key> <name>
+    timeout 60 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' \
+        | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
