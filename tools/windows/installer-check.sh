@@ -93,7 +93,7 @@ if [ -n "${STROBIX_SCREENSHOT_DIR:-}" ]; then
     mkdir -p "$STROBIX_SCREENSHOT_DIR"
     cp "$work/windows-installed.png" "$STROBIX_SCREENSHOT_DIR/"
 fi
-xdotool key --window "$win" alt+F4
+xdotool key alt+F4
 app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 wait_for 30 app_ended || fail "the program did not end after its window was closed"
 timeout 30 wineserver -w || true

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The Windows program fetches its image over HTTPS (Qt's Schannel backend) under
+# Wine, from nginx with TLS on loopback, trusting only a test CA that is placed
+# in the prefix's trusted root store, as an admin would place a company CA:
+#   good certificate                  -> the image is downloaded and written
+#   certificate for another name      -> "Kann Imagedatei nicht herunterladen /
+#   expired certificate                   Cannot download image file", no file
+# The program's text in the outcome box is read through Ctrl+C, which copies a
+# Windows message box's text. Runs in a network namespace of its own (root), so
+# the port compiled into the program is free.
+# Usage: https-check.sh <folder from build.sh, built with an https://localhost:PORT/firmware/ address>
+set -euo pipefail
+shopt -s inherit_errexit
+if [ "${STROBIX_HTTPS_CHECK_NETNS:-}" != 1 ]; then
+    exec unshare -n env STROBIX_HTTPS_CHECK_NETNS=1 bash "$0" "$@"
+fi
+ip link set lo up
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+. "$here/wine.sh"
+t_start=$SECONDS
+folder=$(cd "${1:?usage: https-check.sh <folder>}" && pwd)
+ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util g++-mingw-w64-x86-64-posix
+
+url=$(grep -aoE 'https://localhost:[0-9]+/firmware/' "$folder/strobix-updater.exe" | head -n1 || true)
+[ -n "$url" ] || { echo "https-check: the program's firmware URL is not https://localhost:<port>/firmware/" >&2; exit 1; }
+port=${url#https://localhost:}; port=${port%%/*}
+title='^strobix Firmware Updater$'
+work=$(mktemp -d /tmp/strobix-https.XXXXXX)
+fail() {
+    echo "https-check: FAIL: $*" >&2
+    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
+    exit 1
+}
+cleanup() {
+    local status=$?
+    [ ! -f "$work/nginx/nginx.pid" ] || kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true
+    wine_end
+    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "https-check: logs kept in $work" >&2; fi
+}
+trap cleanup EXIT
+
+"$here/../test-certs.sh" "$work/certs"
+wine_session "$work" || fail "no Wine session"
+
+# The test CA into the machine's trusted root store: the registry value holds
+# the certificate as Windows serialises it, property 32 (the encoded
+# certificate), under the SHA-1 thumbprint.
+der=$(openssl x509 -in "$work/certs/ca.pem" -outform DER | od -An -tx1 -v | tr -d ' \n')
+le_length=$(printf '%08x' $((${#der} / 2)) | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/')
+thumb=$(openssl x509 -in "$work/certs/ca.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+timeout 60 wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+    /v Blob /t REG_BINARY /d "2000000001000000$le_length$der" /f >/dev/null 2>&1 || fail "cannot add the test CA"
+
+localappdata=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
+data="$(unix_path "$localappdata")/Orvane kelvio GmbH/strobix Firmware Updater/kelvio"
+
+# The folder with the Windows stand-in for dfu-util (see smoke.sh): it reports
+# an x21 unit and hands back what was written when the updater reads it back.
+cp -r "$folder" "$work/app"
+$MINGW_CXX -O2 -municode -static -s -o "$work/app/dfu-util/dfu-util.exe" "$here/standin-dfu.cpp"
+STROBIX_STANDIN_DIR=$(timeout 60 winepath -w "$work/control")
+export STROBIX_STANDIN_DIR
+mkdir -p "$work/www" "$work/nginx/tmp"
+# A sound DfuSe image for the unit: the updater checks one before writing it.
+# Whole 2048-byte transfers, so that the updater reads it back in one run.
+head -c 65536 /dev/urandom > "$work/image.bin"
+dfuse-pack -b "0x08004000:$work/image.bin" -D 0x0483:0xdf11 "$work/www/SX2100b0.dfu" >/dev/null
+
+start_nginx() { # <certificate name>
+    cat > "$work/nginx/nginx.conf" <<CONF
+user root root;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log info;
+events { worker_connections 16; }
+http {
+    access_log $work/nginx/access.log;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    default_type application/octet-stream;
+    server {
+        listen 127.0.0.1:$port ssl;
+        ssl_certificate $work/certs/$1.pem;
+        ssl_certificate_key $work/certs/$1.key;
+        location /firmware/ { alias $work/www/; }
+    }
+}
+CONF
+    rm -f "$work/nginx/access.log"
+    /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" || fail "nginx did not start"
+    wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" || fail "nginx does not answer"
+}
+stop_nginx() {
+    local pid
+    pid=$(cat "$work/nginx/nginx.pid")
+    kill -QUIT "$pid"
+    wait_for 10 sh -c "! kill -0 $pid" || fail "nginx did not stop"
+}
+
+# Ctrl+C in the outcome box puts its title, text and buttons on the clipboard.
+box_text() {
+    xdotool key ctrl+c
+    xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p | grep .
+}
+box_shown() { box_text >/dev/null; }
+
+run_case() { # <certificate> <expected text in the box>
+    local t0=$SECONDS win text app_pid
+    start_nginx "$1"
+    rm -rf "$work/control" "$data"; mkdir -p "$work/control"
+    printf 'upload 2100b0ffffffffff\n' > "$work/control/run1.txt"
+    printf 'out dfu-util 0.11\\n\\nDownload\\t[=========================] 100%%\\n\n' > "$work/control/run2.txt"
+    printf 'upload %s\n' "$(od -An -tx1 -v "$work/image.bin" | tr -d ' \n')" > "$work/control/run3.txt"
+    (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$1.log" 2>&1) &
+    app_pid=$!
+    wine_pids+=("$app_pid")
+    win=$(timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1) || true
+    [ -n "$win" ] || fail "$1: the main window did not appear"
+    # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
+    # press only where it has seen the pointer arrive.
+    for attempt in 1 2 3; do
+        xdotool mousemove --window "$win" 70 385 mousemove --window "$win" 74 389 click 1
+        ! wait_for 15 test -s "$work/control/calls.txt" || break
+        [ "$attempt" -lt 3 ] || fail "$1: pressing Start did not start the tool"
+    done
+    text=
+    wait_for 60 box_shown || fail "$1: no outcome box"
+    text=$(box_text)
+    [ "$text" = "$2" ] || fail "$1: the box says '$text', not '$2'"
+    xdotool key Return
+    xdotool key alt+F4
+    wait_for 30 sh -c "! kill -0 $app_pid" || fail "$1: the program did not end"
+    # Wine's clipboard keeps the prefix alive; ending it also empties the
+    # clipboard, so the next box's text cannot be an old one.
+    timeout 30 wineserver -k || true
+    timeout 30 wineserver -w
+    stop_nginx
+    log "$1: $text ($((SECONDS - t0)) s)"
+}
+
+run_case good "Firmware Update ok"
+cmp -s "$work/www/SX2100b0.dfu" "$data/SX2100b0.dfu" || fail "good: the image did not arrive whole"
+[ "$(wc -l < "$work/control/calls.txt")" -eq 3 ] || fail "good: the image was not written and read back"
+
+for cert in wrong-name expired; do
+    run_case "$cert" "Kann Imagedatei nicht herunterladen / Cannot download image file"
+    [ ! -e "$data/SX2100b0.dfu" ] || fail "$cert: a file was left behind"
+    [ "$(wc -l < "$work/control/calls.txt")" -eq 1 ] || fail "$cert: the tool ran after the failed download"
+    ! grep -q 'GET /firmware/' "$work/nginx/access.log" || fail "$cert: the request went out over an untrusted connection"
+done
+log "https-check: passed in $((SECONDS - t_start)) s"
