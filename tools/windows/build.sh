@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the updater for Windows and assembles a folder that runs as it
 # is (program, Qt and mingw runtime DLLs, Qt plugins, dfu-util/dfu-util.exe),
-# plus a zip of it and an installer (installer.sh). The program and
-# dfu-util.exe are signed when STROBIX_SIGN_PKCS12 is set (sign.sh).
+# plus a zip of it and an installer (installer.sh; STROBIX_WINDOWS_INSTALLER=0
+# leaves it out). The program and dfu-util.exe are signed when
+# STROBIX_SIGN_PKCS12 is set (sign.sh).
 # Needs the trees from build-deps.sh.
 # Usage: build.sh [build folder]   (default: <repo>/build-windows)
 # Prints the path of the finished folder as its last line.
@@ -61,6 +62,7 @@ rm -f "$zipfile"
 # The test dfu-util.exe for e2e.sh goes beside the folder, never into it.
 "$here/build-test-dfu.sh" "$build"
 log "folder: $out ($(du -sh "$out" | cut -f1)); zip: $zipfile ($(du -h "$zipfile" | cut -f1))"
-timed "installer" "$here/installer.sh" "$out" "$version" "$build/$name-$version-windows-x64-setup.exe"
+[ "${STROBIX_WINDOWS_INSTALLER:-1}" = 0 ] \
+    || timed "installer" "$here/installer.sh" "$out" "$version" "$build/$name-$version-windows-x64-setup.exe"
 log "build.sh done in $((SECONDS - t_start)) s"
 echo "$out"

@@ -21,6 +21,7 @@ convert "$repo/ui/images/background_2.jpg" -crop 164x314+288+14 +repage -type Tr
 
 # The uninstaller removes exactly the files it installed, deepest folders last.
 list=$tmp/uninstall.nsh
+# shellcheck disable=SC2016  # $INSTDIR is NSIS's
 (
     cd "$folder"
     find . -mindepth 1 -type f -printf '%P\n' | sort | sed 's|/|\\|g; s|.*|    Delete "$INSTDIR\\&"|'

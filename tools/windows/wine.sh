@@ -23,7 +23,8 @@ wine_session() { # <work folder>
     DISPLAY=:$(head -n1 "$work/display")
     export DISPLAY WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
     # No Mono or Gecko installer dialogs: they would wait for a click forever.
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # No winemenubuilder: it would copy Start-menu shortcuts into the host's menus.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     timeout 180 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; return 1; }
     timeout 120 wineserver -w || { echo "wineserver did not settle" >&2; return 1; }
     log "wine prefix: $((SECONDS - t0)) s"
