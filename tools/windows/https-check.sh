@@ -5,10 +5,12 @@
 #   good certificate                  -> the image is downloaded and written
 #   certificate for another name      -> "Kann Imagedatei nicht herunterladen /
 #   expired certificate                   Cannot download image file", no file
+# The unit is the virtual one behind build.sh's test dfu-util.exe (as in e2e.sh).
 # The program's text in the outcome box is read through Ctrl+C, which copies a
 # Windows message box's text. Runs in a network namespace of its own (root), so
 # the port compiled into the program is free.
-# Usage: https-check.sh <folder from build.sh, built with an https://localhost:PORT/firmware/ address>
+# Usage: https-check.sh <build folder of build.sh, built for https://localhost:PORT/firmware/> [vu-tool]
+#   vu-tool defaults to <repo>/build/virtualunit/vu-tool (built by test.sh).
 set -euo pipefail
 shopt -s inherit_errexit
 if [ "${STROBIX_HTTPS_CHECK_NETNS:-}" != 1 ]; then
@@ -16,11 +18,16 @@ if [ "${STROBIX_HTTPS_CHECK_NETNS:-}" != 1 ]; then
 fi
 ip link set lo up
 here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
 . "$here/common.sh"
 . "$here/wine.sh"
 t_start=$SECONDS
-folder=$(cd "${1:?usage: https-check.sh <folder>}" && pwd)
-ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util g++-mingw-w64-x86-64-posix
+build=$(cd "${1:?usage: https-check.sh <build folder> [vu-tool]}" && pwd)
+vutool=${2:-$repo/build/virtualunit/vu-tool}
+folder=$build/strobix-updater
+[ -f "$build/test-dfu-util/dfu-util.exe" ] || { echo "https-check: no test dfu-util.exe in $build" >&2; exit 1; }
+[ -x "$vutool" ] || { echo "https-check: no vu-tool at $vutool (./test.sh builds it)" >&2; exit 1; }
+ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util
 
 url=$(grep -aoE 'https://localhost:[0-9]+/firmware/' "$folder/strobix-updater.exe" | head -n1 || true)
 [ -n "$url" ] || { echo "https-check: the program's firmware URL is not https://localhost:<port>/firmware/" >&2; exit 1; }
@@ -55,16 +62,15 @@ timeout 60 wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Ce
 localappdata=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
 data="$(unix_path "$localappdata")/Orvane kelvio GmbH/strobix Firmware Updater/kelvio"
 
-# The folder with the Windows stand-in for dfu-util (see smoke.sh): it reports
-# an x21 unit and hands back what was written when the updater reads it back.
+# The folder with the test dfu-util.exe, on a virtual X21 for Canon.
 cp -r "$folder" "$work/app"
-$MINGW_CXX -O2 -municode -static -s -o "$work/app/dfu-util/dfu-util.exe" "$here/standin-dfu.cpp"
-STROBIX_STANDIN_DIR=$(timeout 60 winepath -w "$work/control")
-export STROBIX_STANDIN_DIR
+cp "$build/test-dfu-util/dfu-util.exe" "$work/app/dfu-util/dfu-util.exe"
+"$vutool" init "$work/pristine.state" x21-canon
+STROBIX_VU_STATE=$(timeout 60 winepath -w "$work/unit.state")
+export STROBIX_VU_STATE STROBIX_VU_MODEL=x21-canon
 mkdir -p "$work/www" "$work/nginx/tmp"
-# A sound DfuSe image for the unit: the updater checks one before writing it.
-# Whole 2048-byte transfers, so that the updater reads it back in one run.
-head -c 65536 /dev/urandom > "$work/image.bin"
+# A sound DfuSe image for that unit, where make-images.sh puts the X21's.
+head -c 20000 /dev/urandom > "$work/image.bin"
 dfuse-pack -b "0x08004000:$work/image.bin" -D 0x0483:0xdf11 "$work/www/SX2100b0.dfu" >/dev/null
 
 start_nginx() { # <certificate name>
@@ -111,10 +117,8 @@ box_shown() { box_text >/dev/null; }
 run_case() { # <certificate> <expected text in the box>
     local t0=$SECONDS win text app_pid
     start_nginx "$1"
-    rm -rf "$work/control" "$data"; mkdir -p "$work/control"
-    printf 'upload 2100b0ffffffffff\n' > "$work/control/run1.txt"
-    printf 'out dfu-util 0.11\\n\\nDownload\\t[=========================] 100%%\\n\n' > "$work/control/run2.txt"
-    printf 'upload %s\n' "$(od -An -tx1 -v "$work/image.bin" | tr -d ' \n')" > "$work/control/run3.txt"
+    rm -rf "$data"
+    cp "$work/pristine.state" "$work/unit.state"
     (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$1.log" 2>&1) &
     app_pid=$!
     wine_pids+=("$app_pid")
@@ -124,8 +128,8 @@ run_case() { # <certificate> <expected text in the box>
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do
         xdotool mousemove --window "$win" 70 385 mousemove --window "$win" 74 389 click 1
-        ! wait_for 15 test -s "$work/control/calls.txt" || break
-        [ "$attempt" -lt 3 ] || fail "$1: pressing Start did not start the tool"
+        ! wait_for 15 test -e "$data/dfu-util.log" || break
+        [ "$attempt" -lt 3 ] || fail "$1: pressing Start did not start the update"
     done
     text=
     wait_for 60 box_shown || fail "$1: no outcome box"
@@ -144,12 +148,13 @@ run_case() { # <certificate> <expected text in the box>
 
 run_case good "Firmware Update ok"
 cmp -s "$work/www/SX2100b0.dfu" "$data/SX2100b0.dfu" || fail "good: the image did not arrive whole"
-[ "$(wc -l < "$work/control/calls.txt")" -eq 3 ] || fail "good: the image was not written and read back"
+"$vutool" read "$work/unit.state" 0x08004000 20000 "$work/written.bin" >/dev/null
+cmp -s "$work/image.bin" "$work/written.bin" || fail "good: the unit does not hold the image"
 
 for cert in wrong-name expired; do
     run_case "$cert" "Kann Imagedatei nicht herunterladen / Cannot download image file"
     [ ! -e "$data/SX2100b0.dfu" ] || fail "$cert: a file was left behind"
-    [ "$(wc -l < "$work/control/calls.txt")" -eq 1 ] || fail "$cert: the tool ran after the failed download"
+    cmp -s "$work/pristine.state" "$work/unit.state" || fail "$cert: the unit was written after the failed download"
     ! grep -q 'GET /firmware/' "$work/nginx/access.log" || fail "$cert: the request went out over an untrusted connection"
 done
 log "https-check: passed in $((SECONDS - t_start)) s"
