@@ -1,5 +1,10 @@
 #include "app/application.h"
 
+#include <QtGui/qtguiglobal.h>
+#if QT_CONFIG(opengl)
+#include <QOpenGLContext>
+#endif
+
 namespace Strobix {
 
 namespace {
@@ -23,10 +28,16 @@ int &withoutOpenGl(int &argc)
 Application::Application(int &argc, char **argv)
     : QApplication(withoutOpenGl(argc), argv)
 {
-    // The platform has read it by now. dfu-util and the browser that the
-    // homepage button starts get the user's environment, not ours.
-    if (glIntegrationSetHere)
-        qunsetenv(glIntegration);
+    if (!glIntegrationSetHere)
+        return;
+#if QT_CONFIG(opengl)
+    // The platform reads the setting when OpenGL is first asked about, which
+    // would otherwise be after it is gone: ask now.
+    QOpenGLContext::supportsThreadedOpenGL();
+#endif
+    // dfu-util and the browser that the homepage button starts get the
+    // user's environment, not ours.
+    qunsetenv(glIntegration);
 }
 
 bool Application::notify(QObject *receiver, QEvent *event)

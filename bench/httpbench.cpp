@@ -42,10 +42,11 @@ double downloadWithHttp(const QUrl &url, QFile *file, QWidget *parent)
 // Http's read buffer and writes, nothing else.
 double downloadWithQtAlone(const QUrl &url, QFile *file)
 {
-    QNetworkAccessManager manager;
     QEventLoop loop;
     QElapsedTimer timer;
     timer.start();
+    // Made at the first download, as Http makes its own.
+    QNetworkAccessManager manager;
     file->open(QIODevice::WriteOnly);
     QNetworkReply *reply = manager.get(QNetworkRequest(url));
     reply->setReadBufferSize(256 * 1024);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The baseline of a whole update: the updater's dfu-util command lines and a
-# curl download, one after the other, with nothing in between.
+# curl download, one after the other, with nothing in between; the installation
+# includes reading each element back (whole transfers, then the rest).
 #
 #   update-baseline.sh x21|x58|x33 DATAFOLDER IMAGEURL   (identified by area 1, 2 or 3)
 #
@@ -18,6 +19,23 @@ image=$data/${url##*/}
 now() { echo "${EPOCHREALTIME/./}"; }
 ms() { local d=$(($2 - $1)); printf "%d.%03d" $((d / 1000)) $((d % 1000)); }
 
+# The read-back ranges of the image the server holds, worked out before the clock runs.
+reads=$(curl -s -f "$url" | python3 -c '
+import struct, sys
+data = sys.stdin.buffer.read()
+at = 11
+for _ in range(data[10]):
+    count = struct.unpack_from("<I", data, at + 270)[0]
+    at += 274
+    for _ in range(count):
+        address, size = struct.unpack_from("<II", data, at)
+        whole = size // 2048 * 2048
+        for start, length in ((address, whole), (address + whole, size - whole)):
+            if length:
+                print(f"0x{start:08x}:{length}")
+        at += 8 + size
+')
+
 t0=$(now)
 rm -f "$dump"
 "$tool" -d 0483:df11 -i 0 -a 0 -s 0x0800F800:8 -U "$dump" > /dev/null 2>&1
@@ -34,5 +52,9 @@ t1=$(now)
 curl -s -f -o "$image" "$url" || exit 1
 t2=$(now)
 "$tool" -d 0483:df11 -c 1 -i 0 -a 0 -D "$image" > /dev/null 2>&1 || true
+for range in $reads; do
+    rm -f "$data/strobix.verify"
+    "$tool" -d 0483:df11 -c 1 -i 0 -a 0 -s "$range" -U "$data/strobix.verify" > /dev/null 2>&1 || true
+done
 t3=$(now)
 echo "ident_ms=$(ms "$t0" "$t1") download_ms=$(ms "$t1" "$t2") install_ms=$(ms "$t2" "$t3") total_ms=$(ms "$t0" "$t3")"
