@@ -16,6 +16,7 @@ shopt -s inherit_errexit
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 . "$here/common.sh"
+. "$here/wine.sh"
 
 if [ "${STROBIX_E2E_NETNS:-}" != 1 ]; then
     ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx-light curl dfu-util python3 iproute2
@@ -43,7 +44,7 @@ fail() {
 }
 cleanup() {
     local status=$?
-    if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
+    wine_end
     [ ! -d "$work/docroot" ] || STROBIX_NGINX_RUN=$work/nginx "$repo/tools/firmware/nginx.sh" stop "$work/docroot" \
         "${port:-0}" >/dev/null 2>&1 || true
     local pid
@@ -52,16 +53,6 @@ cleanup() {
     if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "e2e: logs and screenshots kept in $work" >&2; fi
 }
 trap cleanup EXIT
-
-# Waits until a command succeeds, checking every 0.2 s, at most $1 seconds.
-wait_for() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
-    until "$@" 2>/dev/null; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
 
 # The images the rows need; meanwhile the X server and Wine start.
 ("$repo/tools/firmware/make-images.sh" "$work/images" && "$repo/tools/firmware/make-images.sh" --broken "$work/broken") \
@@ -74,19 +65,9 @@ port=${url#http://127.0.0.1:}; port=${port%%/*}
 
 # --- X server, Wine prefix ------------------------------------------------
 # Inside the namespace: an X server outside it is not reachable by its abstract socket.
-Xvfb -displayfd 5 -screen 0 800x600x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=:$(head -n1 "$work/display")
-export DISPLAY
 # The ANSI code page must be 1252 (Western), whatever the machine's locale.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer dialogs: they would wait for a click forever.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-t0=$SECONDS
-timeout 180 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || fail "wineboot failed"
-log "wine prefix: $((SECONDS - t0)) s"
+wine_session "$work" || fail "no Wine session"
 
 wait "$images_pid" || { cat "$work/images.log" >&2; fail "make-images.sh failed"; }
 mkdir -p "$work/docroot"
@@ -117,19 +98,6 @@ app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 # Sets $win. Polled rather than xdotool's --sync, which gives up when a window it
 # looks at goes away, as Wine's start-up windows do.
 main_window() { win=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n1) && [ -n "$win" ]; }
-# Start's top-left is at (-2, 336) of the 480x480 client area; click inside it.
-click_start() {
-    # shellcheck disable=SC2034  # set by the eval
-    local w=$1 WIDTH HEIGHT X Y SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    local ox=$(((WIDTH - 480) / 2)) oy
-    oy=$((HEIGHT - 480 - ox))
-    # Wine takes a press only where it has seen the pointer arrive: move in
-    # two steps, then click as a separate request.
-    xdotool mousemove --window "$w" $((70 + ox)) $((385 + oy))
-    xdotool mousemove --window "$w" $((74 + ox)) $((389 + oy))
-    xdotool click 1
-}
 # The box's text: Ctrl+C copies a Windows message box, title, text and buttons
 # between dashed lines. Until the box is up, the keys reach windows that ignore them.
 box_text() {

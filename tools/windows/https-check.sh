@@ -127,7 +127,7 @@ run_case() { # <certificate> <expected text in the box>
     # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do
-        xdotool mousemove --window "$win" 70 385 mousemove --window "$win" 74 389 click 1
+        click_start "$win"
         ! wait_for 15 test -e "$data/dfu-util.log" || break
         [ "$attempt" -lt 3 ] || fail "$1: pressing Start did not start the update"
     done

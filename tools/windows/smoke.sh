@@ -8,6 +8,7 @@ set -euo pipefail
 shopt -s inherit_errexit
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
+. "$here/wine.sh"
 # The program's fixed firmware port, in a network namespace of its own.
 . "$here/../../tests/support/common.sh"
 own_loopback "$0" "$@"
@@ -28,23 +29,13 @@ fail() {
 
 cleanup() {
     local status=$?
-    if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
+    wine_end
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "smoke: logs and screenshots kept in $work" >&2; fi
 }
 trap cleanup EXIT
-
-# Waits until a command succeeds, checking every 0.2 s, at most $1 seconds.
-wait_for() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
-    until "$@" 2>/dev/null; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
 
 # The server address is compiled into the program; serve exactly there.
 url=$(grep -aoE 'http://127\.0\.0\.1:[0-9]+/firmware/' "$exe" | head -n1 || true)
@@ -54,18 +45,7 @@ port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
 ! port_open || fail "port $port is in use already"
 
 # --- X server, Wine prefix ------------------------------------------------
-Xvfb -displayfd 5 -screen 0 800x600x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=:$(head -n1 "$work/display")
-export DISPLAY
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer dialogs: they would wait for a click forever.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-t0=$SECONDS
-timeout 180 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || fail "wineboot failed"
-timeout 120 wineserver -w || fail "wineserver did not settle"
-log "wine prefix: $((SECONDS - t0)) s"
+wine_session "$work" || fail "no Wine session"
 localappdata=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
 [ -n "$localappdata" ] || fail "no %LOCALAPPDATA% in the prefix"
 data_unix="$(timeout 60 winepath -u "$localappdata" 2>/dev/null)/Orvane kelvio GmbH/strobix Firmware Updater/kelvio"
@@ -138,20 +118,6 @@ box_drawn() {
         [ "${colours:-0}" -gt 8 ] && return 0
     done
     return 1
-}
-# Start's top-left is at (-2, 336) of the 480x480 client area; click inside it.
-# Should the X window ever include a frame, the client area is taken as
-# centred horizontally and at the bottom.
-click_start() {
-    local w=$1 WIDTH HEIGHT X Y SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    local ox=$(((WIDTH - 480) / 2)) oy
-    oy=$((HEIGHT - 480 - ox))
-    # Wine takes a press only where it has seen the pointer arrive: move in
-    # two steps, then click as a separate request.
-    xdotool mousemove --window "$w" $((70 + ox)) $((385 + oy))
-    xdotool mousemove --window "$w" $((74 + ox)) $((389 + oy))
-    xdotool click 1
 }
 screenshot() { # <name>
     import -window root "$work/$1.png"

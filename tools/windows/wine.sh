@@ -38,6 +38,22 @@ wine_end() {
     for pid in "${wine_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 
+# Start's top-left is at (-2, 336) of the 480x480 client area; click inside it.
+# Should the X window ever include a frame, the client area is taken as
+# centred horizontally and at the bottom.
+click_start() {
+    # shellcheck disable=SC2034  # set by the eval
+    local w=$1 WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    local ox=$(((WIDTH - 480) / 2)) oy
+    oy=$((HEIGHT - 480 - ox))
+    # Wine takes a press only where it has seen the pointer arrive: move in
+    # two steps, then click as a separate request.
+    xdotool mousemove --window "$w" $((70 + ox)) $((385 + oy))
+    xdotool mousemove --window "$w" $((74 + ox)) $((389 + oy))
+    xdotool click 1
+}
+
 # A path in the prefix as Linux sees it.
 unix_path() { timeout 60 winepath -u "$1" 2>/dev/null; }
 
