@@ -26,9 +26,9 @@ import hashlib, importlib.machinery, importlib.util, os, sys
 
 outdir, broken, packer = sys.argv[1], sys.argv[2] == "1", sys.argv[3]
 # Debian's dfuse-pack, loaded once rather than started once per image.
-spec = importlib.util.spec_from_loader("dfusepack", importlib.machinery.SourceFileLoader("dfusepack", packer))
-pack = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(pack)
+module_spec = importlib.util.spec_from_loader("dfusepack", importlib.machinery.SourceFileLoader("dfusepack", packer))
+pack = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(pack)
 
 # name  element  element ...   (element = address:size)
 # X21: sectors of 16 KiB up to 0x0800FFFF; the one at 0x0800C000 holds the identity.
