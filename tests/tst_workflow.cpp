@@ -174,6 +174,8 @@ void TestWorkflow::update_data()
     notFound.body = "<html>not here</html>";
     Reply portal;
     portal.body = "<html><body><form action=\"/login\">Please log in</form></body></html>";
+    Reply otherDevice;
+    otherDevice.body = dfuseFile({{0x08004000, QByteArray(1024, '\x5a')}}, 0x0483, 0xdf12);
     const QString dl = QStringLiteral("Herunterladen / Downloading ...");
 
     QTest::newRow("X21 Canon, success")
@@ -190,6 +192,8 @@ void TestWorkflow::update_data()
                          << QStringList{dl} << 1 << false;
     QTest::newRow("a captive portal's login page is no image")
         << QList<QByteArray>{x21} << "SX2100b0.dfu" << portal << downloadText << QStringList{dl} << 1 << false;
+    QTest::newRow("an image for another device is no image")
+        << QList<QByteArray>{x21} << "SX2100b0.dfu" << otherDevice << downloadText << QStringList{dl} << 1 << false;
     QTest::newRow("last progress 99")
         << QList<QByteArray>{x21, installOutput(99), readBack()} << "SX2100b0.dfu" << image << notOkText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
@@ -312,7 +316,11 @@ void TestWorkflow::closingADialog()
     QFETCH(QString, text);
     QFETCH(int, runs);
     fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
-    fake->setScript(2, installOutput(100) + Fake::pauseMs(800) + Fake::out("\nDownload done.\n"));
+    // The bar's end and its line end in one write, as the real tool prints them:
+    // the dialog is closed after the last figure, while the tool still works.
+    fake->setScript(2, installOutput(75)
+                           + Fake::out("\rDownload\t[=========================] 100%        10000 bytes\nDownload done.\n")
+                           + Fake::pauseMs(800) + Fake::out("Done parsing DfuSe file\n"));
     fake->setScript(3, readBack(512 * 1024));
     Reply slow;
     slow.body = anImage(512 * 1024);
