@@ -37,11 +37,6 @@ title='^strobix Firmware Updater$'
 work=$(mktemp -d /tmp/strobix-e2e.XXXXXX)
 pids=()
 failed=0
-fail() {
-    echo "e2e: FAIL: $*" >&2
-    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
-    exit 1
-}
 cleanup() {
     local status=$?
     wine_end

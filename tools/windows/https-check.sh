@@ -34,11 +34,6 @@ url=$(grep -aoE 'https://localhost:[0-9]+/firmware/' "$folder/strobix-updater.ex
 port=${url#https://localhost:}; port=${port%%/*}
 title='^strobix Firmware Updater$'
 work=$(mktemp -d /tmp/strobix-https.XXXXXX)
-fail() {
-    echo "https-check: FAIL: $*" >&2
-    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
-    exit 1
-}
 cleanup() {
     local status=$?
     [ ! -f "$work/nginx/nginx.pid" ] || kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true

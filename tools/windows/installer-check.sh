@@ -25,11 +25,6 @@ ensure_packages wine64 wine xvfb xdotool imagemagick liblnk-utils osslsigncode
 product='strobix Firmware Updater'
 key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 work=$(mktemp -d /tmp/strobix-installer.XXXXXX)
-fail() {
-    echo "installer-check: FAIL: $*" >&2
-    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
-    exit 1
-}
 cleanup() {
     local status=$?
     wine_end

@@ -21,11 +21,6 @@ ensure_packages wine64 wine xvfb xdotool imagemagick x11-utils python3
 title='^strobix Firmware Updater$'
 work=$(mktemp -d /tmp/strobix-smoke.XXXXXX)
 pids=()
-fail() {
-    echo "smoke: FAIL: $*" >&2
-    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
-    exit 1
-}
 
 cleanup() {
     local status=$?

@@ -4,6 +4,13 @@
 
 wine_pids=()
 
+# Ends the script with its message and a picture of the screen in $work.
+fail() {
+    echo "${0##*/}: FAIL: $*" >&2
+    [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
+    exit 1
+}
+
 # Waits until a command succeeds, checking every 0.2 s, at most $1 seconds.
 wait_for() {
     local limit=$1; shift
