@@ -6,8 +6,10 @@
 #include "dfusefile.h"
 #include "fakedfucontrol.h"
 #include "dialogrecorder.h"
+#include "minisignkey.h"
 #include "modalwatcher.h"
 #include "testhttpserver.h"
+#include "tools.h"
 #include "ui/updatewidget.h"
 
 #include <QtTest>
@@ -75,6 +77,8 @@ private slots:
     void secondUpdaterOnTheSameDataFolder();
     void dataFolderTakesNoFile_data();
     void dataFolderTakesNoFile();
+    void signedImage_data();
+    void signedImage();
 
 private:
     struct Outcome {
@@ -90,6 +94,7 @@ private:
     std::unique_ptr<ModalWatcher> watcher;
     DialogRecorder dialogs;
     QString previousDir;
+    QString signingKey;
 };
 
 void TestWorkflow::initTestCase()
@@ -390,6 +395,60 @@ void TestWorkflow::dataFolderTakesNoFile()
     QCOMPARE(text, QString::fromUtf8(writeText));
     QVERIFY(fake->calls().isEmpty());
     QVERIFY(server->requests().isEmpty());
+}
+
+void TestWorkflow::signedImage_data()
+{
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QByteArray>("signature"); // empty: none on the server
+    QTest::addColumn<QString>("text");
+
+    QTemporaryDir dir;
+    const MinisignKey key(dir.path());
+    QFile image(dir.filePath(QStringLiteral("SX2100b0.dfu")));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(anImage()) > 0);
+    image.close();
+    const QByteArray signature = key.sign(image.fileName());
+    QVERIFY(!signature.isEmpty());
+    signingKey = key.publicKey;
+    // Still a sound DfuSe image: only the signature can tell.
+    QByteArray tampered = anImage();
+    tampered[1000] = 'X';
+
+    QTest::newRow("signed image") << anImage() << signature << okText;
+    QTest::newRow("no signature on the server") << anImage() << QByteArray() << downloadText;
+    QTest::newRow("tampered image") << resealed(tampered) << signature << downloadText;
+}
+
+void TestWorkflow::signedImage()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, text);
+    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
+    firmwarePublicKeys = signingKey;
+    fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
+    fake->setScript(2, installOutput(100));
+    fake->setScript(3, readBack());
+    Reply reply;
+    reply.body = served;
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), reply);
+    reply.body = signature;
+    if (!signature.isEmpty())
+        server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), reply);
+
+    UpdateWidget window(nullptr);
+    window.show();
+    QCOMPARE(runOnce(window).text, text);
+    QCOMPARE(server->requests(), (QStringList{"/firmware/SX2100b0.dfu", "/firmware/SX2100b0.dfu.minisig"}));
+    const bool ok = text == QLatin1String(okText);
+    QCOMPARE(fake->calls().size(), ok ? 3 : 1);
+    const QStringList kept = ok ? QStringList{"SX2100b0.dfu", "SX2100b0.dfu.minisig", "dfu-util.log"}
+                                : QStringList{"dfu-util.log"};
+    QCOMPARE(QDir(dataFolder).entryList(QDir::Files, QDir::Name), kept);
+    QCOMPARE(readFile(dataFolder + QStringLiteral("dfu-util.log")).contains(
+                 "\nstrobix Firmware Updater: SX2100b0.dfu not installed, its signature check failed: "),
+             !ok);
 }
 
 QTEST_MAIN(TestWorkflow)
