@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QtEndian>
 
-#include <algorithm>
 #include <cstring>
 
 #include <sodium.h>
@@ -30,12 +30,10 @@ QByteArray decoded(const QByteArray &text, int size)
     return result && result.decoded.size() == size ? result.decoded : QByteArray();
 }
 
-// As minisign names a key: the little-endian id in upper-case hex.
+// As minisign names a key: the little-endian id in upper-case hex, no leading zeros.
 QString keyIdText(const QByteArray &id)
 {
-    QByteArray reversed(id);
-    std::reverse(reversed.begin(), reversed.end());
-    return QString::fromLatin1(reversed.toHex().toUpper());
+    return QString::number(qFromLittleEndian<quint64>(id.constData()), 16).toUpper();
 }
 
 bool verifies(const QByteArray &signature, const QByteArray &message, const QByteArray &publicKey)
