@@ -1,30 +1,26 @@
 // The signature check on files that the real minisign made with keys of this run.
 
 #include "update/imagesignature.h"
-#include "minisignkey.h"
 #include "tools.h"
 
 #include <QtTest>
-
-using Strobix::ImageSignature;
 
 namespace {
 
 const QString name = QStringLiteral("SX2100b0.dfu");
 
-QByteArray withLine(const QByteArray &signature, int index, const QByteArray &line)
+// The signature with its line `index` replaced, or one byte of its second line
+// (algorithm, key id, signature) when `at` is given.
+QByteArray changed(const QByteArray &signature, int index, QByteArray line, int at = -1)
 {
     QList<QByteArray> lines = signature.split('\n');
+    if (at >= 0) {
+        QByteArray bytes = QByteArray::fromBase64(lines[1]);
+        bytes[at] = line[0];
+        line = bytes.toBase64();
+    }
     lines[index] = line;
     return lines.join('\n');
-}
-
-// The signature with one byte of its decoded second line (algorithm, key id, signature) replaced.
-QByteArray withSignatureByte(const QByteArray &signature, int at, char value)
-{
-    QByteArray bytes = QByteArray::fromBase64(signature.split('\n').at(1));
-    bytes[at] = value;
-    return withLine(signature, 1, bytes.toBase64());
 }
 
 } // namespace
@@ -48,52 +44,47 @@ void TestImageSignature::check_data()
     QTest::addColumn<QByteArray>("signature");
     QTest::addColumn<QString>("problem"); // empty: the signature holds
 
-    QVERIFY(work.isValid() && QDir(work.path()).mkpath("old") && QDir(work.path()).mkpath("new"));
-    const MinisignKey key(work.filePath("old"));
-    const MinisignKey other(work.filePath("new"));
-    QVERIFY(!key.publicKey.isEmpty() && !other.publicKey.isEmpty());
+    const QString old = work.filePath("old");
+    const QString now = work.filePath("new");
+    QVERIFY(QDir().mkpath(old) && QDir().mkpath(now));
+    const QString key = minisignKey(old);
+    const QString newKey = minisignKey(now);
     const QByteArray image = QByteArray("an image, whatever its format ").repeated(100);
-    QFile file(work.filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-    file.close();
-    QVERIFY(QFile::copy(file.fileName(), work.filePath("SX2100b1.dfu")));
-    const QByteArray prehashed = key.sign(file.fileName());
-    const QByteArray legacy = key.sign(file.fileName(), {"-l"});
-    const QByteArray byOther = other.sign(file.fileName());
-    const QByteArray forOtherName = key.sign(work.filePath("SX2100b1.dfu"));
-    QVERIFY(prehashed.contains("\tfile:SX2100b0.dfu\thashed\n") && !legacy.isEmpty() && !byOther.isEmpty()
-            && !forOtherName.isEmpty());
+    QVERIFY(writeFile(work.filePath(name), image) && writeFile(work.filePath("SX2100b1.dfu"), image));
+    const QByteArray prehashed = minisignSign(old, work.filePath(name));
+    const QByteArray legacy = minisignSign(old, work.filePath(name), {"-l"});
+    const QByteArray byNewKey = minisignSign(now, work.filePath(name));
+    const QByteArray forOtherName = minisignSign(old, work.filePath("SX2100b1.dfu"));
+    QVERIFY(prehashed.contains("\tfile:SX2100b0.dfu\thashed\n") && legacy.contains("\tfile:SX2100b0.dfu\n"));
+    const auto id = [](const QString &dir) { return QString::fromLatin1(readFile(dir + "/minisign.pub")).section('\n', 0, 0).section(' ', -1); };
     QByteArray tampered = image;
-    tampered[1000] = char(tampered[1000] ^ 1);
-    const QString mismatch = "the signature by key " + key.id + " does not match the image";
+    tampered[1000] = 'X';
+    const QString mismatch = "the signature by key " + id(old) + " does not match the image";
 
-    QTest::newRow("prehashed signature") << key.publicKey << image << prehashed << "";
-    QTest::newRow("legacy signature") << key.publicKey << image << legacy << "";
-    QTest::newRow("CRLF line ends") << key.publicKey << image << QByteArray(prehashed).replace("\n", "\r\n") << "";
-    QTest::newRow("key list holding the old and the new key")
-        << key.publicKey + ";" + other.publicKey << image << byOther << "";
-    QTest::newRow("one byte of the image flipped") << key.publicKey << tampered << prehashed << mismatch;
-    QTest::newRow("one byte of the image flipped, legacy") << key.publicKey << tampered << legacy << mismatch;
-    QTest::newRow("one byte of the signature flipped")
-        << key.publicKey << image << withSignatureByte(prehashed, 40, char(prehashed[40] ^ 1)) << mismatch;
-    QByteArray underTrustedId = byOther;
+    QTest::newRow("prehashed signature") << key << image << prehashed << "";
+    QTest::newRow("legacy signature") << key << image << legacy << "";
+    QTest::newRow("CRLF line ends") << key << image << QByteArray(prehashed).replace("\n", "\r\n") << "";
+    QTest::newRow("key list holding the old and the new key") << key + ";" + newKey << image << byNewKey << "";
+    QTest::newRow("one byte of the image flipped") << key << tampered << prehashed << mismatch;
+    QTest::newRow("one byte of the image flipped, legacy") << key << tampered << legacy << mismatch;
+    QTest::newRow("one byte of the signature flipped") << key << image << changed(prehashed, 1, "X", 40) << mismatch;
+    QByteArray underOldId = byNewKey;
     for (int i = 2; i < 10; ++i)
-        underTrustedId = withSignatureByte(underTrustedId, i, QByteArray::fromBase64(prehashed.split('\n')[1])[i]);
-    QTest::newRow("signed by another key under the trusted key's id")
-        << key.publicKey << image << underTrustedId << mismatch;
-    QTest::newRow("unknown key id") << key.publicKey << image << byOther
-                                    << "signed with key " + other.id + ", which this program does not trust";
-    QTest::newRow("cut short") << key.publicKey << image << prehashed.left(prehashed.indexOf("trusted comment"))
+        underOldId = changed(underOldId, 1, QByteArray::fromBase64(prehashed.split('\n')[1]).mid(i, 1), i);
+    QTest::newRow("signed by another key under the trusted key's id") << key << image << underOldId << mismatch;
+    QTest::newRow("unknown key id") << key << image << byNewKey
+                                    << "signed with key " + id(now) + ", which this program does not trust";
+    QTest::newRow("cut short") << key << image << prehashed.left(prehashed.indexOf("trusted comment"))
                                << "the signature file is not the four lines of a minisign signature";
-    QTest::newRow("bad base64") << key.publicKey << image << withLine(prehashed, 1, "*" + prehashed.split('\n')[1].mid(1))
+    QTest::newRow("bad base64") << key << image << changed(prehashed, 1, "*" + prehashed.split('\n')[1].mid(1))
                                 << "a signature line of the signature file is no base64 of the right length";
-    QTest::newRow("wrong algorithm tag") << key.publicKey << image << withSignatureByte(prehashed, 1, 'X')
+    QTest::newRow("wrong algorithm tag") << key << image << changed(prehashed, 1, "X", 1)
                                          << "the signature's algorithm is neither ED nor Ed";
     QTest::newRow("trusted comment for another image name")
-        << key.publicKey << image << forOtherName
+        << key << image << forOtherName
         << "the trusted comment \"" + forOtherName.split('\n')[2].mid(17) + "\" names another file than file:" + name;
     QTest::newRow("trusted comment changed after signing")
-        << key.publicKey << image << withLine(forOtherName, 2, "trusted comment: file:" + name.toUtf8())
+        << key << image << changed(forOtherName, 2, "trusted comment: file:" + name.toUtf8())
         << "the trusted comment was changed after signing";
     // A mistyped key must not turn the check off.
     QTest::newRow("a program key that is no minisign key")
@@ -106,7 +97,7 @@ void TestImageSignature::check()
     QFETCH(QByteArray, image);
     QFETCH(QByteArray, signature);
     QFETCH(QString, problem);
-    const ImageSignature check(keys);
+    const Strobix::ImageSignature check(keys);
     QVERIFY(check.required());
     QCOMPARE(check.problem(image, signature, name), problem);
 }
