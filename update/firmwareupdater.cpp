@@ -66,7 +66,7 @@ FirmwareUpdater::~FirmwareUpdater()
     downloader.abandon();
     // An image whose signature was still on its way is unchecked.
     if (signatureFile)
-        imageFile->remove();
+        QFile::remove(imageFile->fileName());
     delete signatureFile;
     releaseImageFile();
 }
