@@ -129,7 +129,7 @@ QString ImageSignature::problemWithFiles(const QString &imagePath, const QString
 {
     QFile signature(signaturePath);
     if (!signature.open(QIODevice::ReadOnly))
-        return QStringLiteral("no %1 came from the server").arg(QFileInfo(signaturePath).fileName());
+        return QStringLiteral("%1 did not arrive from the server").arg(QFileInfo(signaturePath).fileName());
     QFile image(imagePath);
     if (!image.open(QIODevice::ReadOnly))
         return QStringLiteral("the image cannot be read back: %1").arg(image.errorString());
