@@ -299,7 +299,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks every catalogue image on a firmware server: download, DfuSe format for 0483:df11,\n"
-        "the maker's signature (with keys), installation with dfu-util into a virtual unit of its model, identification, read-back.\n"
+        "the maker's signature (with keys), installation with dfu-util into a virtual unit of its\n"
+        "model, identification, read-back.\n"
         "Exit 0: all images ok; 1: at least one failed; 2: the check could not run."));
     parser.addHelpOption();
     const QCommandLineOption serverOption(
