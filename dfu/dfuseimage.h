@@ -23,7 +23,8 @@ struct DfuseImage
     QVector<Element> elements;
 
     // Checks the prefix, the size of every target and element against the
-    // file, and the suffix: signature, length, DFU version and CRC. Returns
+    // file (none may be empty), and the suffix: signature, length, DFU
+    // version and CRC. Returns
     // the first problem found, or an empty string; then, if image is given,
     // fills it in.
     static QString read(const QByteArray &file, DfuseImage *image = nullptr);
