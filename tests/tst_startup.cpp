@@ -6,9 +6,11 @@
 #include "app/startup.h"
 #include "fakedfucontrol.h"
 #include "modalwatcher.h"
+#include "net/http.h"
 #include "testhttpserver.h"
 
 #include <QtTest>
+#include <QNetworkProxyFactory>
 #include <QPushButton>
 
 using namespace Strobix;
@@ -22,6 +24,7 @@ private slots:
     void dataFolder_data();
     void dataFolder();
     void unwritableImageEndsTheProgram();
+    void downloadsGoThroughTheSystemProxy();
     void childrenGetTheUsersEnvironment();
 
 private:
@@ -101,6 +104,33 @@ void TestStartup::unwritableImageEndsTheProgram()
     QVERIFY(mainWindowGoneWhenBoxShown);
     // No request was sent, no download dialog was shown.
     QVERIFY(server.requests().isEmpty());
+}
+
+// Behind a proxy, as the desktop (or http_proxy) sets it, the image comes
+// through it once the program has started. (Qt never sends loopback
+// addresses, such as the test server's, through a proxy.)
+void TestStartup::downloadsGoThroughTheSystemProxy()
+{
+    TestHttpServer proxy;
+    QVERIFY(proxy.listen());
+    qputenv("http_proxy", proxy.url(QString()).toEncoded());
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    runMainWindow(*static_cast<Application *>(qApp));
+
+    const QString remote = QStringLiteral("http://firmware.kelvio.example/firmware/SX2100b1.dfu");
+    TestHttpServer::Reply reply;
+    reply.body = "through the proxy";
+    proxy.setReply(remote, reply);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("SX2100b1.dfu")));
+    Http http;
+    QSignalSpy finished(&http, &Http::finished);
+    http.download(remote, &file, nullptr);
+    QVERIFY(finished.wait(30000));
+    qunsetenv("http_proxy");
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    QCOMPARE(proxy.requests(), QStringList{remote});
+    QVERIFY(file.exists());
 }
 
 // What the user's environment held, before the application object was made.

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
+#include <QWindow>
 
 using namespace Strobix;
 
@@ -29,6 +30,8 @@ class TestWindows : public QObject
 private slots:
     void initTestCase();
     void mainWindow();
+    void whatTheUserSees_data();
+    void whatTheUserSees();
     void help();
     void homepage();
 };
@@ -56,6 +59,52 @@ void TestWindows::mainWindow()
         QVERIFY(button->width() >= 152 && button->height() >= 106);
         QVERIFY(button->geometry().bottom() < 480);
         QCOMPARE(button->accessibleName(), names.at(i));
+    }
+}
+
+void TestWindows::whatTheUserSees_data()
+{
+    QTest::addColumn<QString>("what");
+    // As the window manager gets them: the window has a fixed size.
+    QTest::newRow("a close button, no minimise or maximise") << "buttons";
+    QTest::newRow("the three buttons in one row, centred on the picture, evenly spaced") << "row";
+    QTest::newRow("the help dialog cannot be made smaller than 560 x 200") << "help";
+}
+
+void TestWindows::whatTheUserSees()
+{
+    QFETCH(QString, what);
+    UpdateWidget window(nullptr);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto buttons = window.findChildren<QPushButton *>(QString(), Qt::FindDirectChildrenOnly);
+    if (what == QLatin1String("buttons")) {
+        const Qt::WindowFlags flags = window.windowHandle()->flags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    } else if (what == QLatin1String("row")) {
+        // The captions are the pictures, centred in their buttons.
+        QList<QRect> pictures;
+        for (QPushButton *button : buttons) {
+            QRect picture(QPoint(), button->iconSize());
+            picture.moveCenter(button->geometry().center());
+            pictures << picture;
+        }
+        QVERIFY(pictures.at(0).top() == pictures.at(1).top() && pictures.at(1).top() == pictures.at(2).top());
+        QCOMPARE(pictures.at(1).left() - pictures.at(0).left(), pictures.at(2).left() - pictures.at(1).left());
+        QVERIFY(!pictures.at(0).intersects(pictures.at(1)));
+        QVERIFY(window.rect().contains(pictures.at(0)) && window.rect().contains(pictures.at(2)));
+    } else {
+        QTest::mouseClick(buttons.at(1), Qt::LeftButton);
+        HelpDialog *dialog = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            dialog = dialog ? dialog : qobject_cast<HelpDialog *>(w);
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        // The window manager gets the limit with the window.
+        QCOMPARE(dialog->windowHandle()->minimumSize(), QSize(560, 200));
+        dialog->resize(1, 1);
+        QCOMPARE(dialog->size(), QSize(560, 200));
+        dialog->close();
     }
 }
 
