@@ -122,8 +122,8 @@ bool FirmwareUpdater::lockDataFolder()
     // A folder that could take no read-back fails now, before the unit is written.
     if (runLock->isLocked() && DfuUtilInstaller::clearReadBackFile())
         return true;
-    const bool heldByAnother = !runLock->isLocked() && runLock->error() == QLockFile::LockFailedError
-                               && QFileInfo(path).isFile();
+    // Anything else at the lock's path is the folder's problem, not a second updater.
+    const bool heldByAnother = !runLock->isLocked() && QFileInfo(path).isFile();
     const QString text = QString::fromUtf8(heldByAnother
                                                ? "Eine andere Aktualisierung läuft bereits / Another update is already running"
                                                : Http::writeFailureText);
