@@ -212,7 +212,7 @@ MUTANTS = [
     ("closing the window leaves the partial image", "net/http.cpp",
      "    file->close();\n    file->remove();\n    if (progressDialog)", "    file->close();\n    if (progressDialog)",
      ["tst_http"]),
-    ("full disk not told apart", "net/http.h", "{ return writeFailed; }", "{ return false; }", ["tst_http"]),
+    ("full disk not told apart", "net/http.h", "{ return writeFailed; }", "{ return false; }", ["tst_workflow"]),
     ("unwritable image file goes unreported", "net/http.cpp",
      "        throw QString::fromUtf8(writeFailureText);", "        return;", ["tst_http"]),
     # --- start-up and window
