@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QStorageInfo>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -35,6 +37,32 @@ bool holdsImageForUnit(QFile &file)
                     && image.isFor(device.at(0).toUShort(nullptr, 16), device.at(1).toUShort(nullptr, 16));
     file.close();
     return ok;
+}
+
+// On a network share an updater on another computer may hold the lock.
+bool isLocal(const QString &folder)
+{
+    const QByteArray type = QStorageInfo(folder).fileSystemType();
+    for (const char *network : {"nfs", "cifs", "smb", "fuse.sshfs", "9p", "afs"}) {
+        if (type.startsWith(network))
+            return false;
+    }
+    return true;
+}
+
+// Qt gives a lock up only when it knows its owner is gone, which it cannot
+// tell for an empty lock (a power cut soon after Start) or one from another
+// computer. Neither can be a running updater's: the lock is stale. A live
+// owner's file lock still keeps removeStaleLockFile() from taking it.
+bool ownerCannotBeRunning(const QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application))
+        return true;
+    return !host.isEmpty() && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0
+           && isLocal(dataFolder);
 }
 
 // Support reads dfu-util.log. The refusal goes after the output of the last
@@ -99,12 +127,19 @@ void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
 
 bool FirmwareUpdater::lockDataFolder()
 {
-    runLock.reset(new QLockFile(dataFolder + QStringLiteral("strobix.lock")));
+    const QString path = dataFolder + QStringLiteral("strobix.lock");
+    runLock.reset(new QLockFile(path));
     // An update takes minutes: only a lock whose owner is gone counts as stale.
     runLock->setStaleLockTime(0);
-    if (runLock->tryLock(0))
+    if (!runLock->tryLock(0) && QFileInfo(path).isFile() && ownerCannotBeRunning(*runLock)
+        && runLock->removeStaleLockFile())
+        runLock->tryLock(0);
+    // A folder that could take no read-back fails now, before the unit is written.
+    if (runLock->isLocked() && DfuUtilInstaller::clearReadBackFile())
         return true;
-    const QString text = QString::fromUtf8(runLock->error() == QLockFile::LockFailedError
+    // Anything else at the lock's path is the folder's problem, not a second updater.
+    const bool heldByAnother = !runLock->isLocked() && QFileInfo(path).isFile();
+    const QString text = QString::fromUtf8(heldByAnother
                                                ? "Eine andere Aktualisierung läuft bereits / Another update is already running"
                                                : Http::writeFailureText);
     runLock.reset();
@@ -158,7 +193,7 @@ void FirmwareUpdater::httpFinished()
     }
     if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
         imageFile->remove();
-        reportFailure(QString::fromUtf8(downloadFailureText));
+        reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
         return;
     }
     if (ImageSignature(firmwarePublicKeys).required())
@@ -188,7 +223,7 @@ void FirmwareUpdater::signatureFinished()
     signature->remove();
     imageFile->remove();
     logRefusal(QFileInfo(*imageFile).fileName(), problem);
-    reportFailure(QString::fromUtf8(downloadFailureText));
+    reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
 }
 
 void FirmwareUpdater::install()

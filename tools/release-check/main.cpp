@@ -275,12 +275,10 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
     if (before != imageName)
         return QStringLiteral("before writing, the unit identifies as %1: %2")
             .arg(before.isEmpty() ? QStringLiteral("nothing") : before, unit.lastWords());
-    if (!unit.install(imagePath)) {
-        // dfu-util went through, but the updater's read-back refused what landed: say what.
-        if (unit.lastWords().contains(QLatin1String("Done parsing DfuSe file")))
-            return readBack(unit, image, dir);
+    // When dfu-util went through but the updater refuses what landed, the
+    // identity and the read-back below say why.
+    if (!unit.install(imagePath) && !unit.lastWords().contains(QLatin1String("Done parsing DfuSe file")))
         return QStringLiteral("dfu-util -D failed: %1").arg(unit.lastWords());
-    }
     const QString after = unit.identify();
     if (after != before)
         return QStringLiteral("the image destroys the unit's identity: after writing, it identifies as %1, not %2%3")
