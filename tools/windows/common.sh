@@ -28,6 +28,14 @@ ensure_packages() {
     "$(dirname "${BASH_SOURCE[0]}")/../install-deps.sh" "$@"
 }
 
+# Prints every Windows program and DLL (PE file: "MZ" at the start) under a folder.
+pe_files() { # <folder>
+    local f
+    while IFS= read -r -d '' f; do
+        [ "$(head -c 2 "$f")" != MZ ] || printf '%s\n' "$f"
+    done < <(find "$1" -type f -print0 | sort -z)
+}
+
 mingw_gcc_version() {
     echo "$($MINGW_CXX -dumpfullversion) $(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)"
 }
