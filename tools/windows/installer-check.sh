@@ -129,7 +129,7 @@ installation | diff "$work/installation.before" - >&2 || fail "setup /S while th
 rc=0; quiet_uninstall uninstall-running || rc=$?
 [ "$rc" = 2 ] || fail "the quiet uninstall while the program runs ended with $rc, not 2"
 installation | diff "$work/installation.before" - >&2 || fail "the quiet uninstall while the program runs changed the installation"
-xdotool key --window "$win" alt+F4
+xdotool key alt+F4
 running_ended() { ! kill -0 "$running_pid" 2>/dev/null; }
 wait_for 30 running_ended || fail "while running: the program did not end after its window was closed"
 timeout 180 wine "$setup" /S </dev/null >"$work/setup-closed.log" 2>&1 || fail "setup /S after the program was closed failed"
