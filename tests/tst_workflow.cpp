@@ -8,6 +8,7 @@
 #include "dialogrecorder.h"
 #include "modalwatcher.h"
 #include "testhttpserver.h"
+#include "tools.h"
 #include "ui/updatewidget.h"
 
 #include <QtTest>
@@ -75,6 +76,8 @@ private slots:
     void secondUpdaterOnTheSameDataFolder();
     void dataFolderTakesNoFile_data();
     void dataFolderTakesNoFile();
+    void signedImage_data();
+    void signedImage();
 
 private:
     struct Outcome {
@@ -90,6 +93,7 @@ private:
     std::unique_ptr<ModalWatcher> watcher;
     DialogRecorder dialogs;
     QString previousDir;
+    QString signingKey;
 };
 
 void TestWorkflow::initTestCase()
@@ -390,6 +394,48 @@ void TestWorkflow::dataFolderTakesNoFile()
     QCOMPARE(text, QString::fromUtf8(writeText));
     QVERIFY(fake->calls().isEmpty());
     QVERIFY(server->requests().isEmpty());
+}
+
+void TestWorkflow::signedImage_data()
+{
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QByteArray>("signature"); // empty: none on the server
+    QTest::addColumn<QString>("text");
+    signingKey = minisignKey(home.path());
+    QVERIFY(writeFile(home.filePath(QStringLiteral("SX2100b0.dfu")), anImage()));
+    const QByteArray signature = minisignSign(home.path(), home.filePath(QStringLiteral("SX2100b0.dfu")));
+    QByteArray tampered = anImage();
+    tampered[1000] = 'X'; // still a sound DfuSe image: only the signature can tell
+    QTest::newRow("signed image") << anImage() << signature << okText;
+    QTest::newRow("no signature on the server") << anImage() << QByteArray() << downloadText;
+    QTest::newRow("tampered image") << resealed(tampered) << signature << downloadText;
+}
+
+void TestWorkflow::signedImage()
+{
+    QFETCH(QByteArray, served);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, text);
+    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
+    firmwarePublicKeys = signingKey;
+    fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
+    fake->setScript(2, installOutput(100));
+    fake->setScript(3, readBack());
+    Reply reply;
+    reply.body = served;
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), reply);
+    reply.body = signature;
+    if (!signature.isEmpty())
+        server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), reply);
+
+    UpdateWidget window(nullptr);
+    window.show();
+    QCOMPARE(runOnce(window).text, text);
+    QCOMPARE(server->requests(), (QStringList{"/firmware/SX2100b0.dfu", "/firmware/SX2100b0.dfu.minisig"}));
+    const bool ok = text == QLatin1String(okText);
+    QCOMPARE(fake->calls().size(), ok ? 3 : 1);
+    const QStringList kept{"SX2100b0.dfu", "SX2100b0.dfu.minisig", "dfu-util.log"};
+    QCOMPARE(QDir(dataFolder).entryList(QDir::Files, QDir::Name), ok ? kept : QStringList{kept.last()});
 }
 
 QTEST_MAIN(TestWorkflow)

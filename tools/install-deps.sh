@@ -10,7 +10,7 @@ if [ $# -gt 0 ]; then
 else
     packages=(
         cmake make g++ pkg-config
-        qtbase5-dev qtbase5-dev-tools
+        qtbase5-dev qtbase5-dev-tools libsodium-dev minisign
         dfu-util libusb-1.0-0-dev
         nginx-light curl python3 openssl
         imagemagick fonts-dejavu-core

@@ -4,8 +4,10 @@
 #include "dfu/dfuseimage.h"
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
+#include "update/imagesignature.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QThread>
 #include <QTimer>
@@ -35,6 +37,16 @@ bool holdsImageForUnit(QFile &file)
     return ok;
 }
 
+// Support reads dfu-util.log. The refusal goes after the output of the last
+// run there, marked as ours, and the next run of the tool replaces it.
+void logRefusal(const QString &imageName, const QString &problem)
+{
+    QFile log(dataFolder + QLatin1String(DfuUtil::logFileName));
+    if (log.open(QIODevice::Append))
+        log.write(QStringLiteral("\nstrobix Firmware Updater: %1 not installed, its signature check failed: %2\n")
+                      .arg(imageName, problem).toUtf8());
+}
+
 } // namespace
 
 FirmwareUpdater::FirmwareUpdater()
@@ -52,6 +64,10 @@ FirmwareUpdater::~FirmwareUpdater()
         thread->wait();
     }
     downloader.abandon();
+    // An image whose signature was still on its way is unchecked.
+    if (signatureFile)
+        QFile::remove(imageFile->fileName());
+    delete signatureFile;
     releaseImageFile();
 }
 
@@ -136,11 +152,47 @@ void FirmwareUpdater::otpFinished(QString name)
 
 void FirmwareUpdater::httpFinished()
 {
+    if (signatureFile) {
+        signatureFinished();
+        return;
+    }
     if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
         imageFile->remove();
         reportFailure(QString::fromUtf8(downloadFailureText));
         return;
     }
+    if (ImageSignature(firmwarePublicKeys).required())
+        fetchSignature();
+    else
+        install();
+}
+
+void FirmwareUpdater::fetchSignature()
+{
+    const QString suffix = QString::fromLatin1(ImageSignature::fileSuffix);
+    signatureFile = new QFile(imageFile->fileName() + suffix);
+    downloader.download(QString::fromUtf8(firmwareBaseUrl) + QFileInfo(*imageFile).fileName() + suffix,
+                        signatureFile, parentWidget);
+}
+
+void FirmwareUpdater::signatureFinished()
+{
+    const std::unique_ptr<QFile> signature(signatureFile);
+    signatureFile = nullptr;
+    const QString problem = ImageSignature(firmwarePublicKeys)
+                                .problemWithFiles(imageFile->fileName(), signature->fileName());
+    if (problem.isEmpty()) {
+        install();
+        return;
+    }
+    signature->remove();
+    imageFile->remove();
+    logRefusal(QFileInfo(*imageFile).fileName(), problem);
+    reportFailure(QString::fromUtf8(downloadFailureText));
+}
+
+void FirmwareUpdater::install()
+{
     showInstallDialog();
     runInThread(new DfuUtilInstaller(imageFile->fileName()),
                 SIGNAL(result(bool)), SLOT(installFinished(bool)));
