@@ -123,8 +123,8 @@ run_case() { # <certificate> <expected text in the box> [name of the row]
     (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$name.log" 2>&1) &
     app_pid=$!
     wine_pids+=("$app_pid")
-    win=$(timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1) || true
-    [ -n "$win" ] || fail "$name: the main window did not appear"
+    wait_for 90 window_named "$title" >/dev/null || fail "$name: the main window did not appear"
+    win=$(window_named "$title")
     # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do

@@ -85,8 +85,8 @@ t0=$SECONDS
 (cd "$(unix_path "$workdir")" && exec timeout 120 wine "$target" </dev/null >"$work/app.log" 2>&1) &
 app_pid=$!
 wine_pids+=("$app_pid")
-win=$(timeout 90 xdotool search --sync --onlyvisible --name "^$product\$" 2>/dev/null | head -n1) || true
-[ -n "$win" ] || fail "the main window did not appear"
+wait_for 90 window_named "^$product\$" >/dev/null || fail "the main window did not appear"
+win=$(window_named "^$product\$")
 drawn() { [ "$(import -window "$win" png:- 2>/dev/null | identify -format '%k' - 2>/dev/null || echo 0)" -gt 100 ]; }
 wait_for 30 drawn || fail "the main window was not drawn"
 import -window root "$work/windows-installed.png"
@@ -120,8 +120,7 @@ quiet_uninstall() { # <log name>
 (cd "$installed" && exec timeout 300 wine "$installed/strobix-updater.exe" </dev/null >"$work/running.log" 2>&1) &
 running_pid=$!
 wine_pids+=("$running_pid")
-win=$(timeout 90 xdotool search --sync --onlyvisible --name "^$product\$" 2>/dev/null | head -n1) || true
-[ -n "$win" ] || fail "while running: the main window did not appear"
+wait_for 90 window_named "^$product\$" >/dev/null || fail "while running: the main window did not appear"
 installation >"$work/installation.before"
 rc=0; timeout 180 wine "$setup" /S </dev/null >"$work/setup-running.log" 2>&1 || rc=$?
 [ "$rc" = 2 ] || fail "setup /S while the program runs ended with $rc, not 2"

@@ -21,6 +21,13 @@ wait_for() {
     done
 }
 
+# Prints a visible window whose title matches, or fails when there is none.
+# Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
+# at goes away, as Wine's start-up windows do.
+window_named() { # <title regex>
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
+}
+
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
 wine_session() { # <work folder> [screen WIDTHxHEIGHT]
     local work=$1 t0=$SECONDS
