@@ -21,6 +21,11 @@ wait_for() {
     done
 }
 
+# Now and then an X request of xdotool's stays unanswered for minutes under
+# Wine on a busy machine (it went on once another client connected): every
+# call is bounded, and the polls that use it simply ask again.
+xdotool() { timeout 10 xdotool "$@"; }
+
 # Prints a visible window whose title matches, or fails when there is none.
 # Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
 # at goes away, as Wine's start-up windows do.
