@@ -49,10 +49,12 @@ for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     $strip --strip-unneeded -o "$out/$dll" "$path"
 done
 cp "$DFU_TREE/dfu-util.exe" "$DFU_TREE"/COPYING.* "$out/dfu-util/"
+# The unit's USB driver package, which the installer adds to Windows.
+"$here/driver/build-driver.sh" "$out/driver"
 # Plugins come from this folder only, never from the path Qt was built for.
 printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
 
-"$here/sign.sh" "$out/strobix-updater.exe" "$out/dfu-util/dfu-util.exe"
+"$here/sign.sh" "$out/strobix-updater.exe" "$out/dfu-util/dfu-util.exe" "$out/driver/strobix-driver.exe"
 "$here/check-folder.sh" "$out" >&2
 
 zipfile=$build/$name-$version-windows-x64.zip
