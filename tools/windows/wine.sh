@@ -37,6 +37,19 @@ wine_session() { # <work folder>
     log "wine prefix: $((SECONDS - t0)) s"
 }
 
+# Puts a CA certificate (PEM) into the prefix's trusted root store, as an
+# admin places a company CA: the registry value holds the certificate as
+# Windows serialises it, property 32 (the encoded certificate), under the
+# SHA-1 thumbprint.
+trust_root_ca() { # <PEM file>
+    local der le_length thumb
+    der=$(openssl x509 -in "$1" -outform DER | od -An -tx1 -v | tr -d ' \n')
+    le_length=$(printf '%08x' $((${#der} / 2)) | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/')
+    thumb=$(openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    timeout 60 wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+        /v Blob /t REG_BINARY /d "2000000001000000$le_length$der" /f >/dev/null 2>&1
+}
+
 # Ends the prefix's processes and the X server.
 wine_end() {
     if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
