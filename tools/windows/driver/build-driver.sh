@@ -17,7 +17,9 @@ ensure_packages gcc-mingw-w64-x86-64-posix python3 python3-asn1crypto
 # The catalog's name and the hardware ID come from the INF, said once there.
 catalog=$(sed -n 's/^CatalogFile *= *\([^ ;]*\).*/\1/p' "$source_inf")
 hardware_id=$(grep -o 'USB\\VID_[0-9A-Fa-f]*&PID_[0-9A-Fa-f]*' "$source_inf" | head -n1)
-[ -n "$catalog" ] && [ -n "$hardware_id" ] || { echo "no CatalogFile or hardware ID in $source_inf" >&2; exit 1; }
+if [ -z "$catalog" ] || [ -z "$hardware_id" ]; then
+    echo "no CatalogFile or hardware ID in $source_inf" >&2; exit 1
+fi
 
 rm -rf "$out"
 mkdir -p "$out"
