@@ -44,18 +44,24 @@ static void say(const char *label, const WCHAR *text)
     fflush(stdout);
 }
 
-static int fail(const char *what, const WCHAR *subject, DWORD error)
+/* Says what went wrong, with Windows' error code and text; returns 1. */
+static int report(const char *prefix, const char *what, const WCHAR *subject, DWORD error)
 {
     WCHAR message[TEXT_MAX] = L"";
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
                    message, TEXT_MAX, NULL);
     for (WCHAR *p = message + wcslen(message); p > message && (p[-1] == L'\r' || p[-1] == L'\n'); )
         *--p = 0;
-    printf("FAILED: %s ", what);
+    printf("%s%s ", prefix, what);
     say("", subject);
     printf("  error 0x%08lx", error);
     say(message[0] ? ": " : "", message);
     return 1;
+}
+
+static int fail(const char *what, const WCHAR *subject, DWORD error)
+{
+    return report("FAILED: ", what, subject, error);
 }
 
 static BOOL version_value(HINF inf, const WCHAR *key, WCHAR *out)
@@ -87,8 +93,9 @@ static int read_package(const WCHAR *path, Package *p)
     UINT error_line = 0;
     HINF inf = SetupOpenInfFileW(path, NULL, INF_STYLE_WIN4, &error_line);
     if (inf == INVALID_HANDLE_VALUE) {
-        printf("FAILED: the INF does not parse (line %u)\n", error_line);
-        return fail("reading", path, GetLastError());
+        char what[64];
+        snprintf(what, sizeof what, "the INF does not parse (line %u):", error_line);
+        return fail(what, path, GetLastError());
     }
     int status = 1;
     GUID guid;
@@ -151,7 +158,7 @@ static int install(const WCHAR *path)
     else if (GetLastError() == ERROR_NO_SUCH_DEVINST)
         printf("no unit connected now; Windows gives the driver to the unit when it is\n");
     else
-        fail("a connected unit keeps its driver:", p.hardware_id, GetLastError());
+        report("", "a connected unit keeps its driver:", p.hardware_id, GetLastError());
     if (reboot)
         printf("Windows needs a restart to finish\n");
     return 0;
