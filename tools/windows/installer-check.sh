@@ -50,7 +50,7 @@ echo "from an earlier update" > "$data/dfu-util.log"
 t0=$SECONDS
 for run in first second; do
     timeout 180 wine "$setup" /S </dev/null >"$work/setup-$run.log" 2>&1 || fail "$run silent install failed"
-    timeout 120 wineserver -w
+    wine_settle 120 || fail "the prefix did not settle after the $run install"
 done
 log "two silent installs: $((SECONDS - t0)) s"
 
@@ -117,7 +117,7 @@ uninstaller=${quiet#\"}; uninstaller=${uninstaller%%\"*}
 [ "$quiet" = "\"$uninstaller\" /S" ] || fail "QuietUninstallString is '$quiet'"
 # The uninstaller runs a copy of itself from %TEMP%, so wait for the prefix.
 timeout 120 wine "$uninstaller" /S </dev/null >"$work/uninstall.log" 2>&1 || fail "silent uninstall failed"
-timeout 120 wineserver -w
+wine_settle 120 || fail "the prefix did not settle after the uninstall"
 log "silent uninstall: $((SECONDS - t0)) s"
 
 [ ! -e "$drive_c/Program Files/Orvane kelvio" ] || fail "left in Program Files: $(find "$drive_c/Program Files/Orvane kelvio")"
@@ -136,13 +136,13 @@ t0=$SECONDS
 mv "$drive_c/windows/inf" "$work/inf"
 touch "$drive_c/windows/inf"
 timeout 180 wine "$setup" /S </dev/null >"$work/setup-no-driver.log" 2>&1 || fail "the install failed when the driver could not be added"
-timeout 120 wineserver -w
+wine_settle 120 || fail "the prefix did not settle after the install without driver"
 rm "$drive_c/windows/inf"
 mv "$work/inf" "$drive_c/windows/inf"
 [ -f "$installed/strobix-updater.exe" ] || fail "no program after the driver failed"
 grep -q '^FAILED: ' "$installed/driver/install.log" || fail "the driver's failure is not in driver\\install.log"
 timeout 120 wine "$uninstaller" /S </dev/null >"$work/uninstall-no-driver.log" 2>&1 || fail "uninstall after the driver failed"
-timeout 120 wineserver -w
+wine_settle 120 || fail "the prefix did not settle after the uninstall without driver"
 [ ! -e "$installed" ] || fail "left in Program Files after the driver failed: $(find "$installed")"
 log "install with a driver failure: $((SECONDS - t0)) s"
 

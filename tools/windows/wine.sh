@@ -50,6 +50,26 @@ trust_root_ca() { # <PEM file>
         /v Blob /t REG_BINARY /d "2000000001000000$le_length$der" /f >/dev/null 2>&1
 }
 
+# Waits until the prefix's programs have ended, at most <seconds>. Wine's
+# desktop process (explorer.exe /desktop) misses the end of a program that quits
+# while the desktop starts, and then stays for good, so that `wineserver -w`
+# alone would wait for nothing: when it is all that is left beside Wine's own
+# services, the prefix is ended.
+wine_settle() { # <seconds>
+    local end=$((SECONDS + $1)) procs
+    until timeout 10 wineserver -w; do
+        procs=$(timeout 30 wine winedbg --command 'info proc' </dev/null 2>/dev/null | tr -d '\r' \
+            | grep -o "'[^']*'") || procs=
+        if grep -qx "'explorer.exe'" <<<"$procs" \
+            && ! grep -qvxE "'(explorer|services|svchost|plugplay|winedevice|rpcss|start|winedbg|conhost)\.exe'" <<<"$procs"; then
+            log "ending Wine's desktop, which outlived the last program"
+            timeout 30 wineserver -k || true
+            return 0
+        fi
+        [ "$SECONDS" -lt "$end" ] || return 1
+    done
+}
+
 # Ends the prefix's processes and the X server.
 wine_end() {
     if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
