@@ -6,6 +6,8 @@ QString dataFolder;
 
 const char firmwareBaseUrl[] = STROBIX_FIRMWARE_BASE_URL;
 
+QString firmwarePublicKeys = QStringLiteral(STROBIX_FIRMWARE_PUBLIC_KEYS);
+
 const char organisationName[] = "Orvane kelvio GmbH";
 const char organisationDomain[] = "kelvio.example";
 const char applicationName[] = "strobix Firmware Updater";

@@ -12,6 +12,11 @@ extern QString dataFolder;
 // Base URL of the firmware server (UTF-8), fixed at build time; ends in "/firmware/".
 extern const char firmwareBaseUrl[];
 
+// The maker's minisign public keys (base64, as `minisign -P` takes them),
+// separated by ';'. Empty: images need no signature. Fixed at build time;
+// not const only so that tests can sign with a key of their own.
+extern QString firmwarePublicKeys;
+
 extern const char organisationName[];
 extern const char organisationDomain[];
 extern const char applicationName[];

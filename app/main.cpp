@@ -14,7 +14,6 @@ int main(int argc, char *argv[])
     const Strobix::UnixSignals signalsEndTheLoop;
 #endif
     Strobix::setApplicationIdentity();
-    Strobix::useSystemProxy();
     Strobix::prepareDataFolder();
     return Strobix::runMainWindow(app);
 }

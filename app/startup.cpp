@@ -42,6 +42,7 @@ static void showFailure(const QString &text)
 
 int runMainWindow(Application &app)
 {
+    useSystemProxy();
     int result = 0;
     QString failure;
     try {

@@ -15,8 +15,9 @@ void useSystemProxy();
 // Failures are not reported here: whoever writes into the folder meets them.
 void prepareDataFolder();
 
-// Shows the main window and runs the event loop. Returns the loop's exit code,
-// or -1 after a failure text escaped it (shown in a critical box first).
+// Shows the main window and runs the event loop, downloads going through the
+// desktop's proxy. Returns the loop's exit code, or -1 after a failure text
+// escaped it (shown in a critical box first).
 int runMainWindow(Application &app);
 
 } // namespace Strobix

@@ -1,7 +1,8 @@
 // Stands in for a chatty dfu-util: writes SIZE bytes of progress-bar text to
-// standard output, WRITE bytes per write(2).
+// standard output, WRITE bytes per write(2); with "endless", as one line that
+// never ends (a broken tool).
 //
-//   floodtool SIZE [WRITE]     (WRITE defaults to 64)
+//   floodtool SIZE [WRITE [endless]]     (WRITE defaults to 64)
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,15 +11,18 @@
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: floodtool SIZE [WRITE]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr, "usage: floodtool SIZE [WRITE [endless]]\n");
         return 2;
     }
     long long left = std::atoll(argv[1]);
-    const long chunk = argc == 3 ? std::atol(argv[2]) : 64;
+    const long chunk = argc >= 3 ? std::atol(argv[2]) : 64;
     if (left < 0 || chunk <= 0)
         return 2;
-    static const char line[] = "Download\t[=============            ]  52%        34816 bytes\r\n";
+    const bool endless = argc == 4 && std::string(argv[3]) == "endless";
+    char line[] = "Download\t[=============            ]  52%        34816 bytes\r\n";
+    if (endless)
+        line[sizeof line - 3] = line[sizeof line - 2] = ' ';
     std::string buffer;
     while (long(buffer.size()) < chunk + long(sizeof line))
         buffer += line;

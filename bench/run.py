@@ -360,6 +360,21 @@ class Bench:
             ok = ok and ratio <= 1.5
             self.out(f"| {label} | {med(ex_ms):.1f} | {med(cat_ms):.1f} | {ratio:.2f} | ≤ 1.5: {verdict(ratio <= 1.5)} "
                      f"| {rss[size] / 1024:.1f} MiB |")
+        # A broken tool's line that never ends: as fast as lines, memory as flat.
+        ex_ms, lines_ms, rss_kib = [], [], []
+        for i in range(n):
+            for endless in ((True, False) if i % 2 == 0 else (False, True)):
+                f = fields(run([self.exe("toolbench"), flood, str(8 * MIB), str(TOOL_WRITE)]
+                               + (["endless"] if endless else []), env=self.env))
+                assert int(f["chars"]) == 8 * MIB, f
+                (ex_ms if endless else lines_ms).append(float(f["ms"]))
+                if endless:
+                    rss_kib.append(int(f["rss_kib"]))
+        self.note_load()
+        ratio = med(ex_ms) / med(lines_ms)
+        ok = ok and ratio <= 1.5
+        self.out(f"| 8 MiB, one line without end (vs. lines) | {med(ex_ms):.1f} | {med(lines_ms):.1f} | {ratio:.2f} "
+                 f"| ≤ 1.5: {verdict(ratio <= 1.5)} | {med(rss_kib) / 1024:.1f} MiB |")
         growth = (rss[64 * MIB] - rss[8 * MIB]) / 1024
         self.out()
         self.out(f"Peak RSS growth from 8 MiB to 64 MiB of output: {growth:+.2f} MiB (goal: none, ≤ 1 MiB "

@@ -1,8 +1,9 @@
 // Strobix::DfuUtil::execute forwarding a tool that prints a lot in small
-// writes, as the updater runs it: in a worker thread, its logOutput queued to a
-// receiver in the main thread that looks for a percentage in every chunk.
+// writes, as the updater runs it: in a worker thread, its logOutput queued to
+// the updater's own progress reader in the main thread. "endless" has the tool
+// print one line that never ends.
 //
-//   toolbench FLOODTOOL SIZE WRITE
+//   toolbench FLOODTOOL SIZE WRITE [endless]
 //     prints "ms=<run ms> rss_kib=<peak> chars=<text received> log=<log bytes>"
 //
 // The time runs from the thread's start until the receiver has taken the last chunk.
@@ -42,13 +43,8 @@ public:
     qint64 chars = 0;
     int lastPercent = -1;
 public slots:
-    void log(const QString &text)
-    {
-        chars += text.size();
-        const int value = Strobix::FirmwareUpdater::progressIn(text);
-        if (value >= 0)
-            lastPercent = value;
-    }
+    void log(const QString &text) { chars += text.size(); }
+    void progress(int percent) { lastPercent = percent; }
 };
 
 } // namespace
@@ -56,8 +52,8 @@ public slots:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: toolbench FLOODTOOL SIZE WRITE\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: toolbench FLOODTOOL SIZE WRITE [endless]\n");
         return 2;
     }
     QTemporaryDir dir;
@@ -71,15 +67,20 @@ int main(int argc, char *argv[])
     QDir::setCurrent(dir.path());
 
     auto *worker = new Flood;
-    worker->arguments = QStringList{QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
+    for (int i = 2; i < argc; ++i)
+        worker->arguments << QString::fromLocal8Bit(argv[i]);
     QThread thread;
     worker->moveToThread(&thread);
     Receiver receiver;
+    Strobix::FirmwareUpdater updater;
     QElapsedTimer timer;
     double ms = -1;
     bool ok = false;
     QObject::connect(&thread, &QThread::started, worker, &Flood::process);
     QObject::connect(worker, &Strobix::DfuUtil::logOutput, &receiver, &Receiver::log);
+    // As the updater connects its workers.
+    QObject::connect(worker, SIGNAL(logOutput(QString)), &updater, SLOT(log(QString)));
+    QObject::connect(&updater, &Strobix::FirmwareUpdater::fortschritt, &receiver, &Receiver::progress);
     // Queued behind every logOutput, so it arrives once the receiver has all.
     QObject::connect(worker, &Flood::done, &app, [&](bool result) {
         ms = timer.nsecsElapsed() / 1e6;

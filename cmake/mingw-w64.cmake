@@ -17,10 +17,15 @@ if(NOT STROBIX_QT_WINDOWS)
     set(STROBIX_QT_WINDOWS /var/cache/strobix-windows/qt5-mingw64)
 endif()
 set(STROBIX_QT_WINDOWS "${STROBIX_QT_WINDOWS}" CACHE PATH "Qt 5 tree built for Windows")
-# try_compile projects re-read this file; they need the same tree.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES STROBIX_QT_WINDOWS)
+# The static libsodium that build-deps.sh builds beside it.
+if(NOT STROBIX_SODIUM_WINDOWS)
+    set(STROBIX_SODIUM_WINDOWS /var/cache/strobix-windows/libsodium-mingw64)
+endif()
+set(STROBIX_SODIUM_WINDOWS "${STROBIX_SODIUM_WINDOWS}" CACHE PATH "libsodium built for Windows")
+# try_compile projects re-read this file; they need the same trees.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES STROBIX_QT_WINDOWS STROBIX_SODIUM_WINDOWS)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${_mingw} ${STROBIX_QT_WINDOWS})
+set(CMAKE_FIND_ROOT_PATH /usr/${_mingw} ${STROBIX_QT_WINDOWS} ${STROBIX_SODIUM_WINDOWS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

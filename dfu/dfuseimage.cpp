@@ -59,10 +59,15 @@ QString DfuseImage::read(const QByteArray &file, DfuseImage *image)
         if (targetSize > quint64(suffix - at))
             return QStringLiteral("target %1 runs into the suffix").arg(t);
         const qint64 end = at + targetSize;
+        // dfu-util refuses a file with an empty target or element: it could never be installed.
+        if (count == 0)
+            return QStringLiteral("target %1 has no elements").arg(t);
         for (quint32 e = 1; e <= count; ++e) {
             if (end - at < elementHeaderSize || u32(at + 4) > quint64(end - at - elementHeaderSize))
                 return QStringLiteral("target %1: element %2 runs past the target").arg(t).arg(e);
             const quint32 elementSize = u32(at + 4);
+            if (elementSize == 0)
+                return QStringLiteral("target %1: element %2 is empty").arg(t).arg(e);
             if (image)
                 found.append({alternate, u32(at), file.mid(int(at + elementHeaderSize), int(elementSize))});
             at += elementHeaderSize + elementSize;

@@ -23,9 +23,9 @@ struct DfuseImage
     QVector<Element> elements;
 
     // Checks the prefix, the size of every target and element against the
-    // file, and the suffix: signature, length, DFU version and CRC. Returns
-    // the first problem found, or an empty string; then, if image is given,
-    // fills it in.
+    // file (none may be empty), and the suffix: signature, length, DFU
+    // version and CRC. Returns the first problem found, or an empty string;
+    // then, if image is given, fills it in.
     static QString read(const QByteArray &file, DfuseImage *image = nullptr);
 
     // Whether dfu-util takes it for vendor:product; 0xffff in the file matches any.

@@ -17,17 +17,22 @@ const char DfuUtil::logFileName[] = "dfu-util.log";
 
 namespace {
 
-// dfu-util must never die of a closed pipe while it writes the unit: when the
-// updater is killed, the tool gets EPIPE on its output and goes on writing.
-// An ignored signal stays ignored across exec; QProcess resets SIGPIPE in
-// the child before this runs.
+// dfu-util must never die while it writes the unit. A closed pipe (the updater
+// was killed) gives it EPIPE on its output instead. Ctrl-C and a closed
+// terminal reach the whole process group, a logout every process of the
+// session: the updater handles them as a close and waits for the tool. An
+// ignored signal stays ignored across exec, and dfu-util sets no handlers of
+// its own; QProcess resets SIGPIPE in the child before this runs. SIGKILL
+// still ends a hung tool. The tool stays in the updater's group and session:
+// ignoring covers every sender, also one that ends a login by its cgroup.
 class ToolProcess : public QProcess
 {
 protected:
     void setupChildProcess() override
     {
 #ifdef Q_OS_UNIX
-        ::signal(SIGPIPE, SIG_IGN);
+        for (int number : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM})
+            ::signal(number, SIG_IGN);
 #endif
     }
 };

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "dfu/dfuseimage.h"
+#include "dfu/dfuutilotp.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,9 +11,18 @@
 
 namespace Strobix {
 
+const char DfuUtilInstaller::readBackFileName[] = "strobix.verify";
+
 DfuUtilInstaller::DfuUtilInstaller(const QString &imagePath)
     : imagePath(imagePath)
 {
+}
+
+bool DfuUtilInstaller::clearReadBackFile()
+{
+    const QString path = dataFolder + QString::fromLatin1(readBackFileName);
+    QFile::remove(path);
+    return !QFileInfo::exists(path);
 }
 
 void DfuUtilInstaller::process()
@@ -31,9 +41,28 @@ void DfuUtilInstaller::process()
     if (ok) {
         // Their progress is no install progress: the dialog stays at 100.
         const QSignalBlocker quiet(this);
-        ok = readsBack();
+        ok = readsBack() && identifiesAsBefore();
     }
     emit result(ok);
+}
+
+// An image can erase the record that names the unit (an element in the
+// record's sector) and still read back whole; no later update could then find
+// the unit's image. The image's file name is the name the unit had.
+bool DfuUtilInstaller::identifiesAsBefore()
+{
+    const QString before = QFileInfo(imagePath).fileName();
+    DfuUtilOtp identification;
+    const QString after = identification.identify(true);
+    if (after == before)
+        return true;
+    QFile log(dataFolder + QString::fromLatin1(logFileName));
+    if (log.open(QIODevice::Append)) {
+        log.write(QStringLiteral("\nThe unit no longer identifies as before: %1 after the write, %2 before.\n")
+                      .arg(after.isEmpty() ? QStringLiteral("nothing") : after, before)
+                      .toUtf8());
+    }
+    return false;
 }
 
 // A write-protected sector keeps its old bytes, and neither the unit nor
@@ -60,11 +89,10 @@ bool DfuUtilInstaller::readBack(quint8 alternate, quint32 address, const QByteAr
 {
     if (expected.isEmpty())
         return true;
-    const QString readPath = dataFolder + QStringLiteral("strobix.verify");
-    // The tool refuses to upload into an existing file.
-    QFile::remove(readPath);
+    const QString readPath = dataFolder + QString::fromLatin1(readBackFileName);
     int exitCode = -1;
-    const bool read = !QFileInfo::exists(readPath)
+    // The tool refuses to upload into an existing file.
+    const bool read = clearReadBackFile()
                       && execute({QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId),
                                   QStringLiteral("-c"), QStringLiteral("1"),
                                   QStringLiteral("-i"), QStringLiteral("0"),

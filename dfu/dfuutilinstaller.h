@@ -13,10 +13,16 @@ class DfuUtilInstaller : public DfuUtil
 public:
     explicit DfuUtilInstaller(const QString &imagePath);
 
+    // Where the unit's bytes are read back to, in the data folder.
+    static const char readBackFileName[];
+    // Removes an old read-back file. False when something stays at its path
+    // (a folder): nothing could be read back, so the unit must not be written.
+    static bool clearReadBackFile();
+
 signals:
-    // The tool ran to its end with exit code 0 and the unit reads back every
-    // element of the image; whether the whole image went in shows in the
-    // tool's output too.
+    // The tool ran to its end with exit code 0, the unit reads back every
+    // element of the image and still identifies by the image's file name;
+    // whether the whole image went in shows in the tool's output too.
     void result(bool ok);
 
 public slots:
@@ -27,6 +33,7 @@ private:
     static const int transferSize = 2048;
 
     bool readsBack();
+    bool identifiesAsBefore();
     bool readBack(quint8 alternate, quint32 address, const QByteArray &expected);
 
     const QString imagePath;

@@ -88,6 +88,11 @@ QString DfuUtilOtp::nameFromSecondArea(const QString &dumpPath, int offset)
 
 void DfuUtilOtp::process()
 {
+    emit result(identify());
+}
+
+QString DfuUtilOtp::identify(bool appendToLog)
+{
     const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
 
     using Rule = QString (*)(const QString &, int);
@@ -103,22 +108,16 @@ void DfuUtilOtp::process()
         // The tool refuses to upload into an existing file, so a dump left
         // there would be read as this run's: it must be gone before each read.
         QFile::remove(dumpPath);
-        if (QFileInfo::exists(dumpPath)) {
-            emit result(QString::fromLatin1(unwritableDump));
-            return;
-        }
-        if (!execute(area.arguments)) {
-            emit result(QStringLiteral("?"));
-            return;
-        }
+        if (QFileInfo::exists(dumpPath))
+            return QString::fromLatin1(unwritableDump);
+        if (!execute(area.arguments, nullptr, appendToLog))
+            return QStringLiteral("?");
         const QString name = area.rule(dumpPath, 0);
         QFile::remove(dumpPath);
-        if (!name.isEmpty()) {
-            emit result(name);
-            return;
-        }
+        if (!name.isEmpty())
+            return name;
     }
-    emit result(QString());
+    return QString();
 }
 
 } // namespace Strobix

@@ -25,6 +25,10 @@ public:
 
     static QString imageName(quint8 model, quint8 second, quint8 third);
 
+    // Reads the areas in turn and returns what result() carries. appendToLog
+    // keeps the log's earlier runs, for a check after an installation.
+    QString identify(bool appendToLog = false);
+
 signals:
     // An image file name; empty: no compatible unit; "?": the tool failed to
     // run; unwritableDump: the data folder cannot take the dump.

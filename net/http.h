@@ -33,6 +33,10 @@ public:
     // a partial file must not stay behind looking like an image.
     void abandon();
 
+    // Whether the last download failed because the file could not take the
+    // bytes (a full disk): a local problem, not the network's.
+    bool localWriteFailed() const { return writeFailed; }
+
 signals:
     void finished();
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Signals to the real updater while it writes a virtual unit with the real
 # dfu-util, and a file size limit during the download. The unit must hold the
-# whole image whatever happens to the updater: SIGTERM ends it as closing the
-# window does (the tool finishes first); after SIGKILL the tool goes on alone.
+# whole image whatever happens to the updater: SIGTERM, SIGINT and SIGHUP end
+# it as closing the window does (the tool finishes first), also when they go
+# to the whole process group (Ctrl-C, a closed terminal) or the whole session
+# (a logout); after SIGKILL the tool goes on alone.
 #
 #   signals.sh BUILD_DIR SOURCE_DIR
 #
@@ -29,8 +31,10 @@ start_xvfb || exit 1
 
 # One update until SIGNAL is sent once the install has begun (or, for "limit",
 # under a file size limit of 8 KiB); prints what went wrong, nothing if all is well.
+# TO is "process" (the updater alone), "group" or "session"; the updater leads both,
+# as a program started from a terminal leads its group.
 row() {
-    local signal=$1 dir=$top/$1
+    local signal=$1 to=$2 dir=$top/$1-$2
     local data=$dir/xdg/"Orvane kelvio GmbH"/"strobix Firmware Updater"/kelvio
     mkdir -p "$dir/work/dfu-util" "$dir/xdg"
     ln -s "$source_dir/tools/dfu-util-launcher.sh" "$dir/work/dfu-util/dfu-util.exe"
@@ -38,15 +42,20 @@ row() {
     (
         cd "$dir/work" || exit 1
         [ "$signal" != limit ] || ulimit -f 8
-        exec env QT_QPA_PLATFORM=xcb XDG_DATA_HOME="$dir/xdg" STROBIX_VU_LIB="$build/virtualunit/lib" \
-            STROBIX_VU_MODEL=$model STROBIX_VU_STATE="$dir/unit" STROBIX_VU_PROGRAM_MS=150 \
+        # The subshell leads no group, so setsid keeps its process id.
+        exec setsid env QT_QPA_PLATFORM=xcb XDG_DATA_HOME="$dir/xdg" STROBIX_VU_LIB="$build/virtualunit/lib" \
+            STROBIX_VU_MODEL=$model STROBIX_VU_STATE="$dir/unit" STROBIX_VU_PROGRAM_MS=400 \
             "$build/strobix-updater" > "$dir/out" 2>&1
     ) &
-    local app=$! main
+    local app=$! main i p
     poll 300 other_window "$app" || { echo "no main window"; kill -KILL "$app"; return; }
     main=$window
-    sleep 0.3 # nothing to await: the window is mapped but may not have drawn yet
-    xdotool mousemove --window "$main" 74 393 click 1
+    # A click before the window can take it is lost: click until the run has begun
+    # (its first tool run writes the log).
+    for ((i = 0; i < 20; i++)); do
+        xdotool mousemove --window "$main" 74 393 click 1
+        poll 20 test -e "$data/dfu-util.log" && break
+    done
     if [ "$signal" = limit ]; then
         # The failed download ends in a message box; the program lives on.
         poll 300 other_window "$app" "$main" || echo "no dialog"
@@ -55,7 +64,11 @@ row() {
         kill -TERM "$app" 2> /dev/null
     else
         poll 300 writing "$dir" || echo "the install did not begin"
-        kill "-$signal" "$app"
+        case $to in
+        process) kill "-$signal" "$app" ;;
+        group) kill "-$signal" -- "-$app" ;;
+        session) for p in $(ps -o pid= -s "$app"); do kill "-$signal" "$p" 2> /dev/null; done ;;
+        esac
         no_tool "$dir/unit" && echo "the install had ended before the signal: too quick to test"
     fi
     poll 600 ended "$app" || { echo "still running 60 s after SIG$signal"; kill -KILL "$app"; }
@@ -74,10 +87,11 @@ no_tool() { ! grep -qsaF "STROBIX_VU_STATE=$1" /proc/[0-9]*/environ; }
 writing() { ! "$build/virtualunit/vu-tool" diff "$1/pristine" "$1/unit" > /dev/null 2>&1; }
 
 status=0
-for signal in TERM KILL limit; do
-    label="SIG$signal during the install"
+for what in TERM:process KILL:process INT:group HUP:group TERM:session limit:process; do
+    signal=${what%:*} to=${what#*:}
+    label="SIG$signal to the $to during the install"
     [ "$signal" != limit ] || label="a file size limit of 8 KiB during the download"
-    problems=$(row "$signal")
+    problems=$(row "$signal" "$to")
     if [ -z "$problems" ]; then
         echo "$label: ok"
     else

@@ -252,54 +252,77 @@ void TestDfuUtil::staleDumpIsNeverRead()
 
 void TestDfuUtil::installer_data()
 {
-    QTest::addColumn<QByteArray>("end");
-    QTest::addColumn<QByteArray>("readBack"); // empty: no read-back
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QList<QByteArray>>("scripts"); // run 1 installs
+    QTest::addColumn<QList<QStringList>>("readBacks");
+    QTest::addColumn<int>("identifications"); // after the read-back
     QTest::addColumn<bool>("ok");
-    const QByteArray after100 = Fake::out("Download\t[====] 100%\n");
-    QTest::newRow("exit 0 after 100, reads back") << after100 + Fake::exitCode(0) << QByteArray("image") << true;
+    const QString back = data.path() + QStringLiteral("/strobix.verify");
+    const QByteArray image = dfuseFile({{0x08004000, "image"}});
+    const QByteArray written = Fake::out("Download\t[====] 100%\n") + Fake::exitCode(0);
+    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
+    const QList<QStringList> readBack{Fake::readBackCall("0x08004000:5", back)};
+    const auto up = [](const QByteArray &bytes) { return Fake::out("Upload\t[====] 100%\n") + Fake::upload(bytes); };
+
+    QTest::newRow("exit 0 after 100, reads back, same identity")
+        << image << QList<QByteArray>{written, up("image"), x21} << readBack << 1 << true;
     // A write-protected sector keeps its old bytes, and the tool says nothing.
     QTest::newRow("exit 0 after 100, reads back other bytes")
-        << after100 + Fake::exitCode(0) << QByteArray("imagf") << false;
+        << image << QList<QByteArray>{written, up("imagf")} << readBack << 0 << false;
+    // An element that erases the record's sector: the unit would never be updated again.
+    QTest::newRow("the image wipes the unit's identity")
+        << image << QList<QByteArray>{written, up("image"), Fake::upload(QByteArray(8, '\xff'))}
+        << readBack << 3 << false;
     // A two-element image whose second element lies outside the flash.
     QTest::newRow("exit 64 after 100")
-        << after100 + Fake::err("dfu-util: Last page at 0x1fff0fff is not writeable\n") + Fake::exitCode(64)
-        << QByteArray() << false;
-    QTest::newRow("exit 74 after 100")
-        << after100 + Fake::err("dfu-util: Error during abort get_status\n") + Fake::exitCode(74) << QByteArray()
-        << false;
+        << image << QList<QByteArray>{Fake::out("Download\t[====] 100%\n") + Fake::exitCode(64)}
+        << QList<QStringList>() << 0 << false;
+    // Whole transfers first: the unit places an upload's blocks by their length.
+    const QByteArray first = QByteArray(3000, '\x11');
+    QTest::newRow("two elements, the second for another alternate setting, a short last block")
+        << dfuseTargets({{0, {{0x08004000, first}}}, {1, {{0x1fff7800, "ab"}}}})
+        << QList<QByteArray>{written, up(first.left(2048)), up(first.mid(2048)), up("ab"), x21}
+        << QList<QStringList>{Fake::readBackCall("0x08004000:2048", back),
+                              Fake::readBackCall("0x08004800:952", back),
+                              Fake::readBackCall("0x1fff7800:2", back, 1)}
+        << 1 << true;
 }
 
 void TestDfuUtil::installer()
 {
-    QFETCH(QByteArray, end);
-    QFETCH(QByteArray, readBack);
+    QFETCH(QByteArray, image);
+    QFETCH(QList<QByteArray>, scripts);
+    QFETCH(QList<QStringList>, readBacks);
+    QFETCH(int, identifications);
     QFETCH(bool, ok);
-    const QString image = dataFolder + QStringLiteral("SX2100b0.dfu");
-    QVERIFY(image.contains(QLatin1Char(' ')));
-    QFile file(image);
+    const QString path = dataFolder + QStringLiteral("SX2100b0.dfu");
+    QVERIFY(path.contains(QLatin1Char(' ')));
+    QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(dfuseFile({{0x08004000, "image"}}));
+    file.write(image);
     file.close();
-    fake->setScript(1, end);
-    fake->setScript(2, Fake::out("Upload\t[====] 100%\n") + Fake::upload(readBack));
+    for (int i = 0; i < scripts.size(); ++i)
+        fake->setScript(i + 1, scripts.at(i));
+    fake->setDefaultScript(Fake::exitCode(74));
 
-    DfuUtilInstaller installer(image);
+    DfuUtilInstaller installer(path);
     QSignalSpy result(&installer, &DfuUtilInstaller::result);
     QSignalSpy output(&installer, &DfuUtil::logOutput);
     installer.process();
     QCOMPARE(result.count(), 1);
     QCOMPARE(result.at(0).at(0).toBool(), ok);
-    QList<QStringList> calls{Fake::installCall(image)};
-    if (!readBack.isEmpty())
-        calls << Fake::readBackCall("0x08004000:5", dataFolder + QStringLiteral("strobix.verify"));
+    QList<QStringList> calls = QList<QStringList>{Fake::installCall(path)} + readBacks;
+    for (int n = 1; n <= identifications; ++n)
+        calls << Fake::identificationCall(n, dataFolder + QStringLiteral("strobix.otp"));
     QCOMPARE(fake->calls(), calls);
-    QVERIFY(QFile::exists(image));
+    QVERIFY(QFile::exists(path));
     QVERIFY(!QFile::exists(dataFolder + QStringLiteral("strobix.verify")));
-    // The read-back's output is kept after the installation's, and not shown as its progress.
+    // The later runs' output is kept after the installation's, and not shown as its progress.
     QVERIFY(logContents().startsWith("Download\t[====] 100%\n"));
-    QCOMPARE(logContents().contains("Upload"), !readBack.isEmpty());
-    for (const QList<QVariant> &chunk : output)
-        QVERIFY(!chunk.at(0).toString().contains(QLatin1String("Upload")));
+    QCOMPARE(logContents().contains("Upload"), !readBacks.isEmpty());
+    QCOMPARE(output.count(), 1);
+    QCOMPARE(logContents().endsWith("no longer identifies as before: nothing after the write, SX2100b0.dfu before.\n"),
+             identifications == 3);
 }
 
 QTEST_GUILESS_MAIN(TestDfuUtil)

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "dfu/dfuseimage.h"
 #include "tools.h"
+#include "dfusefile.h"
 #include "dialogrecorder.h"
 #include "modalwatcher.h"
 #include "ui/updatewidget.h"
@@ -148,7 +149,8 @@ void TestEndToEnd::update_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("image"); // the name the unit asks for; empty: none
-    QTest::addColumn<QString>("served"); // a broken set from make-images.sh, "missing", or empty: the good image
+    // a broken set from make-images.sh, "missing", "tampered" (after signing), or empty: the good image
+    QTest::addColumn<QString>("served");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("installLabel"); // empty: no installation
     QTest::addColumn<qint64>("memory");
@@ -177,6 +179,9 @@ void TestEndToEnd::update_data()
     // Refused before dfu-util sees it, so the message names the download.
     QTest::newRow("image with a broken suffix CRC")
         << "x21-canon" << "none" << "SX2100b0.dfu" << "badcrc" << downloadText << "" << qint64(0) << 0 << "Upload";
+    QTest::newRow("signing build, image changed after signing")
+        << "x21-canon" << "none" << "SX2100b0.dfu" << "tampered" << downloadText << "" << qint64(0) << 0
+        << "SX2100b0.dfu not installed, its signature check failed: the signature by key ";
     // 2048-byte blocks; the failing block programs its first half.
     QTest::newRow("programming fails in a middle block")
         << "x21-canon" << "program-fail:3" << "SX2100b0.dfu" << "" << notOkText << "Firmware Update X21 Canon"
@@ -226,7 +231,14 @@ void TestEndToEnd::update()
     qputenv("STROBIX_VU_STATE", state.toUtf8());
     qputenv("STROBIX_VU_FAULT", fault.toUtf8());
     const QString servedPath = work.filePath(QStringLiteral("docroot/") + image);
-    if (!served.isEmpty()) {
+    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
+    if (served == QLatin1String("tampered")) {
+        firmwarePublicKeys = minisignKey(work.path());
+        QVERIFY(!minisignSign(work.path(), servedPath).isEmpty());
+        QByteArray bytes = readFile(servedPath);
+        bytes[400] = char(bytes[400] ^ 1); // in the first element
+        QVERIFY(writeFile(servedPath, resealed(bytes)));
+    } else if (!served.isEmpty()) {
         QFile::remove(servedPath);
         if (served != QLatin1String("missing"))
             QVERIFY(QFile::copy(work.filePath(QStringLiteral("broken/%1/%2").arg(served, image)), servedPath));
@@ -242,11 +254,14 @@ void TestEndToEnd::update()
     QStringList labels;
     if (!image.isEmpty())
         labels << QStringLiteral("Herunterladen / Downloading ...");
+    if (!firmwarePublicKeys.isEmpty())
+        labels << labels.last(); // the signature's
     if (!installLabel.isEmpty())
         labels << installLabel;
     QCOMPARE(dialogs.labels, labels);
     // The updater keeps the image it installed, byte for byte as served, and no other.
     QCOMPARE(readFile(dataFolder + image), installLabel.isEmpty() ? QByteArray() : servedBytes);
+    QVERIFY(!QFile::exists(dataFolder + image + QStringLiteral(".minisig")));
 
     // The log holds the real tool's output of its last run, with the read-back after an installation.
     const QByteArray log = readFile(dataFolder + QStringLiteral("dfu-util.log"));

@@ -13,6 +13,7 @@ class TestIdentification : public QObject
 private slots:
     void rules_data();
     void rules();
+    void firstAreaNamesOnlyX21();
     void missingDump();
 
 private:
@@ -45,7 +46,6 @@ void TestIdentification::rules_data()
     QTest::addColumn<QString>("name");
 
     QTest::newRow("first: X21 Canon") << 1 << bytes({0x21, 0x00, 0xb0}, 8) << "SX2100b0.dfu";
-    QTest::newRow("first: model 0x33 rejected") << 1 << bytes({0x33, 0x01, 0x90}, 8) << "";
     QTest::newRow("first: third byte zero") << 1 << bytes({0x21, 0x00, 0x00}, 8) << "";
     QTest::newRow("first: seven bytes") << 1 << bytes({0x21, 0x00, 0xb0}, 7) << "";
     QTest::newRow("first: empty dump") << 1 << QByteArray() << "";
@@ -75,6 +75,15 @@ void TestIdentification::rules()
                     : area == 2 ? DfuUtilOtp::nameFromSecondArea
                                 : DfuUtilOtp::nameFromThirdArea;
     QCOMPARE(rule(path, 0), name);
+}
+
+// Any other model byte there is no X21 record: its image would be another model's.
+void TestIdentification::firstAreaNamesOnlyX21()
+{
+    for (int model = 0; model < 256; ++model) {
+        const QString name = DfuUtilOtp::nameFromFirstArea(writeDump(bytes({model, 0x00, 0xb0}, 8)), 0);
+        QCOMPARE(name.isEmpty(), model != 0x21);
+    }
 }
 
 void TestIdentification::missingDump()

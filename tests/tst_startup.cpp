@@ -9,6 +9,7 @@
 #include "testhttpserver.h"
 
 #include <QtTest>
+#include <QNetworkProxyFactory>
 #include <QPushButton>
 
 using namespace Strobix;
@@ -22,6 +23,7 @@ private slots:
     void dataFolder_data();
     void dataFolder();
     void unwritableImageEndsTheProgram();
+    void downloadsGoThroughTheSystemProxy();
     void childrenGetTheUsersEnvironment();
 
 private:
@@ -101,6 +103,25 @@ void TestStartup::unwritableImageEndsTheProgram()
     QVERIFY(mainWindowGoneWhenBoxShown);
     // No request was sent, no download dialog was shown.
     QVERIFY(server.requests().isEmpty());
+}
+
+// Behind a proxy, as the desktop (or http_proxy) sets it, downloads go
+// through it once the program has started. (Qt never sends loopback
+// addresses, such as the test server's, through a proxy.)
+void TestStartup::downloadsGoThroughTheSystemProxy()
+{
+    // As Qt starts where it is built without system proxies by default.
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    qputenv("http_proxy", "http://proxy.kelvio.example:3128");
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    runMainWindow(*static_cast<Application *>(qApp));
+    const QNetworkProxy proxy
+        = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(QUrl(QStringLiteral("http://firmware.kelvio.example/"))))
+              .value(0);
+    qunsetenv("http_proxy");
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    QCOMPARE(proxy.hostName() + QLatin1Char(':') + QString::number(proxy.port()),
+             QStringLiteral("proxy.kelvio.example:3128"));
 }
 
 // What the user's environment held, before the application object was made.

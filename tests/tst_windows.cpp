@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
+#include <QWindow>
 
 using namespace Strobix;
 
@@ -57,6 +58,21 @@ void TestWindows::mainWindow()
         QVERIFY(button->geometry().bottom() < 480);
         QCOMPARE(button->accessibleName(), names.at(i));
     }
+    // What the window manager gets: a close button, no minimise or maximise
+    // (without CustomizeWindowHint the platform asks for its usual buttons).
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const Qt::WindowFlags flags = window.windowHandle()->flags();
+    QVERIFY((flags & Qt::CustomizeWindowHint) && (flags & Qt::WindowCloseButtonHint)
+            && !(flags & Qt::WindowMinMaxButtonsHint));
+    // The pictures, centred in their buttons, stand in one row, evenly spaced, none over another.
+    QList<QRect> shown;
+    for (QPushButton *button : buttons) {
+        shown << QRect(QPoint(), button->iconSize());
+        shown.last().moveCenter(button->geometry().center());
+    }
+    QVERIFY(shown.at(0).top() == shown.at(1).top() && shown.at(1).top() == shown.at(2).top());
+    QCOMPARE(shown.at(1).left() - shown.at(0).left(), shown.at(2).left() - shown.at(1).left());
+    QVERIFY(!shown.at(0).intersects(shown.at(1)) && window.rect().contains(shown.at(0) | shown.at(2)));
 }
 
 void TestWindows::help()
@@ -75,6 +91,10 @@ void TestWindows::help()
     QCOMPARE(shown.size(), 1);
     HelpDialog *dialog = shown.first();
     QVERIFY(!dialog->isModal());
+    // It cannot be made smaller than this, and the window manager knows.
+    QCOMPARE(dialog->windowHandle()->minimumSize(), QSize(560, 200));
+    dialog->resize(1, 1);
+    QCOMPARE(dialog->size(), QSize(560, 200));
     // The German lines arrive with their umlauts.
     QVERIFY(dialog->findChild<QLabel *>()->text().contains(QString::fromUtf8("Öffnet diese Anzeige mit dem Hilfetext.<br/>")));
 

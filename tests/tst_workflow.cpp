@@ -8,11 +8,16 @@
 #include "dialogrecorder.h"
 #include "modalwatcher.h"
 #include "testhttpserver.h"
+#include "tools.h"
 #include "ui/updatewidget.h"
 
 #include <QtTest>
+#include <QLockFile>
 #include <QProgressDialog>
 #include <QPushButton>
+
+#include <csignal>
+#include <sys/resource.h>
 
 
 using namespace Strobix;
@@ -28,16 +33,19 @@ const char noDeviceText[] = "Kein kompatibles Gerät gefunden / No compatible de
 const char downloadText[] = "Kann Imagedatei nicht herunterladen / Cannot download image file";
 const char notOkText[] = "Firmware upgrade NOT ok!";
 const char writeText[] = "Datei kann nicht geschrieben werden! / Cannot write local file!";
+const char runningText[] = "Eine andere Aktualisierung läuft bereits / Another update is already running";
 
 QByteArray anImage(int size = 200 * 1024)
 {
     return dfuseFile({{0x08004000, QByteArray(size, '\x5a')}});
 }
 
-// The unit reading back what anImage(size) wrote.
-QByteArray readBack(int size = 200 * 1024)
+const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
+
+// The unit reading back what anImage(size) wrote, then naming itself as before.
+QList<QByteArray> readBack(int size = 200 * 1024, const QByteArray &identity = x21)
 {
-    return Fake::upload(QByteArray(size, '\x5a'));
+    return {Fake::upload(QByteArray(size, '\x5a')), identity};
 }
 
 
@@ -72,9 +80,10 @@ private slots:
     void twoRunsInARow();
     void closingADialog_data();
     void closingADialog();
-    void secondUpdaterOnTheSameDataFolder();
-    void dataFolderTakesNoFile_data();
-    void dataFolderTakesNoFile();
+    void dataFolderProblems_data();
+    void dataFolderProblems();
+    void signedImage_data();
+    void signedImage();
 
 private:
     struct Outcome {
@@ -90,6 +99,7 @@ private:
     std::unique_ptr<ModalWatcher> watcher;
     DialogRecorder dialogs;
     QString previousDir;
+    QString signingKey;
 };
 
 void TestWorkflow::initTestCase()
@@ -125,8 +135,10 @@ void TestWorkflow::cleanup()
     QDir::setCurrent(previousDir);
     fake.reset();
     // Every dialog of a run is gone once the run has ended.
-    QTRY_VERIFY(std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                             [](QWidget *w) { return w->isVisible(); }));
+    QTRY_VERIFY([] {
+        const QWidgetList all = QApplication::topLevelWidgets();
+        return std::none_of(all.cbegin(), all.cend(), [](QWidget *w) { return w->isVisible(); });
+    }());
 }
 
 QPushButton *TestWorkflow::startButton(UpdateWidget &window)
@@ -165,24 +177,22 @@ void TestWorkflow::update_data()
     QTest::addColumn<bool>("imageKept");
 
     const QByteArray none = Fake::err("dfu-util: No DFU capable USB device available\n") + Fake::exitCode(74);
-    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
     const QByteArray x21unknown = Fake::upload(QByteArray::fromHex("2100b3ffffffffff"));
     Reply image;
     image.body = anImage();
     Reply notFound;
     notFound.status = 404;
     notFound.body = "<html>not here</html>";
-    Reply portal;
-    portal.body = "<html><body><form action=\"/login\">Please log in</form></body></html>";
     Reply otherDevice;
     otherDevice.body = dfuseFile({{0x08004000, QByteArray(1024, '\x5a')}}, 0x0483, 0xdf12);
     const QString dl = QStringLiteral("Herunterladen / Downloading ...");
 
     QTest::newRow("X21 Canon, success")
-        << QList<QByteArray>{x21, installOutput(100), readBack()} << "SX2100b0.dfu" << image << okText
+        << QList<QByteArray>{x21, installOutput(100)} + readBack() << "SX2100b0.dfu" << image << okText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("name outside the catalogue installs with the plain text")
-        << QList<QByteArray>{x21unknown, installOutput(100), readBack()} << "SX2100b3.dfu" << image << okText
+        << QList<QByteArray>{x21unknown, installOutput(100)} + readBack(200 * 1024, x21unknown) << "SX2100b3.dfu"
+        << image << okText
         << QStringList{dl, "Firmware Update"} << 1 << true;
     QTest::newRow("tool missing")
         << QList<QByteArray>{} << "" << image << notFoundText << QStringList{} << 0 << false;
@@ -190,19 +200,17 @@ void TestWorkflow::update_data()
         << QList<QByteArray>{none, none, none} << "" << image << noDeviceText << QStringList{} << 3 << false;
     QTest::newRow("404") << QList<QByteArray>{x21} << "SX2100b0.dfu" << notFound << downloadText
                          << QStringList{dl} << 1 << false;
-    QTest::newRow("a captive portal's login page is no image")
-        << QList<QByteArray>{x21} << "SX2100b0.dfu" << portal << downloadText << QStringList{dl} << 1 << false;
     QTest::newRow("an image for another device is no image")
         << QList<QByteArray>{x21} << "SX2100b0.dfu" << otherDevice << downloadText << QStringList{dl} << 1 << false;
     QTest::newRow("last progress 99")
-        << QList<QByteArray>{x21, installOutput(99), readBack()} << "SX2100b0.dfu" << image << notOkText
+        << QList<QByteArray>{x21, installOutput(99)} + readBack() << "SX2100b0.dfu" << image << notOkText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     // As dfu-util.exe writes it: a character at a time.
     QByteArray byCharacter;
     for (const char c : QByteArray("\rDownload\t[=========================] 100%        51200 bytes\n"))
         byCharacter += Fake::out(QByteArray(1, c)) + Fake::pauseMs(1);
     QTest::newRow("the last figure arrives in pieces")
-        << QList<QByteArray>{x21, installOutput(75) + byCharacter, readBack()} << "SX2100b0.dfu" << image << okText
+        << QList<QByteArray>{x21, installOutput(75) + byCharacter} + readBack() << "SX2100b0.dfu" << image << okText
         << QStringList{dl, "Firmware Update X21 Canon"} << 1 << true;
     QTest::newRow("exit 74 after 100 is not ok")
         << QList<QByteArray>{x21, installOutput(100) + Fake::err("dfu-util: Error during abort get_status\n")
@@ -241,9 +249,14 @@ void TestWorkflow::update()
     const bool installed = dialogLabels.size() == 2;
     if (installed)
         calls << Fake::installCall(dataFolder + served);
-    if (scripts.size() == identificationRuns + 2)
-        calls << Fake::readBackCall(QStringLiteral("0x08004000:%1").arg(200 * 1024), dataFolder + QStringLiteral("strobix.verify"));
+    if (scripts.size() == identificationRuns + 3) {
+        calls << Fake::readBackCall(QStringLiteral("0x08004000:%1").arg(200 * 1024), dataFolder + QStringLiteral("strobix.verify"))
+              << Fake::identificationCall(1, dataFolder + QStringLiteral("strobix.otp"));
+    }
     QCOMPARE(fake->calls(), calls);
+    // The run gives up the lock, however it ended, as another updater would see it.
+    QLockFile next(dataFolder + QStringLiteral("strobix.lock"));
+    QVERIFY(next.tryLock(0));
     QCOMPARE(server->requests(), served.isEmpty() ? QStringList() : QStringList{"/firmware/" + served});
 
     const QString imagePath = dataFolder + served;
@@ -265,7 +278,6 @@ void TestWorkflow::update()
 void TestWorkflow::twoRunsInARow()
 {
     const QByteArray none = Fake::exitCode(74);
-    const QByteArray x21 = Fake::upload(QByteArray::fromHex("2100b0ffffffffff"));
     Reply image;
     image.body = anImage(9);
     server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
@@ -280,8 +292,9 @@ void TestWorkflow::twoRunsInARow()
     fake->setScript(3, none);
     fake->setScript(4, x21);
     fake->setScript(5, installOutput(100));
-    fake->setScript(6, readBack(9));
+    fake->setScript(6, readBack(9).at(0));
     fake->setScript(7, x21);
+    fake->setScript(8, x21);
 
     UpdateWidget window(nullptr);
     window.show();
@@ -321,7 +334,8 @@ void TestWorkflow::closingADialog()
     fake->setScript(2, installOutput(75)
                            + Fake::out("\rDownload\t[=========================] 100%        10000 bytes\nDownload done.\n")
                            + Fake::pauseMs(800) + Fake::out("Done parsing DfuSe file\n"));
-    fake->setScript(3, readBack(512 * 1024));
+    fake->setScript(3, readBack(512 * 1024).at(0));
+    fake->setScript(4, x21);
     Reply slow;
     slow.body = anImage(512 * 1024);
     slow.mode = Reply::Trickle;
@@ -335,61 +349,126 @@ void TestWorkflow::closingADialog()
     QCOMPARE(runOnce(window).text, text);
     QCOMPARE(watcher->progressDialogsClosed, 1);
     QCOMPARE(QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")), runs == 2);
-    QCOMPARE(fake->calls().size(), runs + (runs == 2));
+    QCOMPARE(fake->calls().size(), runs + 2 * (runs == 2));
 }
 
-void TestWorkflow::secondUpdaterOnTheSameDataFolder()
+void TestWorkflow::dataFolderProblems_data()
 {
-    fake->setScript(1, Fake::pauseMs(1500) + Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
-    fake->setScript(2, installOutput(100));
-    fake->setScript(3, readBack());
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("toolRuns");
+    // As a read-only or missing folder.
+    QTest::newRow("a file where the data folder should be") << "folder is a file" << writeText << 0;
+    // As a dump that a virus scanner holds.
+    QTest::newRow("a folder where the dump should be") << "strobix.otp/" << writeText << 0;
+    // A good write would read as NOT ok: the folder must be freed, before the unit is written.
+    QTest::newRow("a folder where the read-back goes") << "strobix.verify/" << writeText << 0;
+    QTest::newRow("a folder where the lock goes") << "strobix.lock/" << writeText << 0;
+    // What a power cut soon after Start can leave.
+    QTest::newRow("an empty lock") << "empty lock" << noDeviceText << 3;
+    QTest::newRow("a lock from another computer") << "foreign lock" << noDeviceText << 3;
+    QTest::newRow("a lock that another updater holds") << "held lock" << runningText << 0;
+    // A local problem, not the network's: the help for a failed download would mislead.
+    QTest::newRow("the disk fills during the download") << "full disk" << writeText << 1;
+}
+
+// The run says what is wrong with the folder instead of blaming the cable or
+// the network, and the program goes on.
+void TestWorkflow::dataFolderProblems()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, text);
+    QFETCH(int, toolRuns);
+    const QString folder = dataFolder;
+    const QString lockPath = dataFolder + QStringLiteral("strobix.lock");
+    QLockFile owner(lockPath);
+    QFile blocker(home.filePath(QStringLiteral("not a folder")));
+    QFile lock(lockPath);
+    if (problem == QLatin1String("folder is a file")) {
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        dataFolder = blocker.fileName() + QLatin1Char('/');
+    } else if (problem.endsWith(QLatin1Char('/'))) {
+        QVERIFY(QDir().mkpath(dataFolder + problem));
+    } else if (problem == QLatin1String("held lock")) {
+        QVERIFY(owner.tryLock(0));
+    } else if (problem != QLatin1String("full disk")) {
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        if (problem == QLatin1String("foreign lock"))
+            lock.write("4242\nstrobix-updater\nanother-computer.example\n");
+        lock.close();
+    }
+    fake->setDefaultScript(Fake::exitCode(74));
+    if (problem == QLatin1String("full disk"))
+        fake->setScript(1, x21);
     Reply image;
     image.body = anImage();
     server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
 
-    UpdateWidget first(nullptr);
-    UpdateWidget second(nullptr);
-    first.show();
-    second.show();
-    QTest::mouseClick(startButton(first), Qt::LeftButton);
-    QTRY_COMPARE(fake->calls().size(), 1);
-    QCOMPARE(runOnce(second).text, QString::fromUtf8("Eine andere Aktualisierung läuft bereits / Another update is already running"));
-    QCOMPARE(fake->calls().size(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(watcher->boxes.size(), 2, 30000);
-    QCOMPARE(watcher->boxes.last().text, QString::fromUtf8(okText));
-    QCOMPARE(server->requests(), QStringList{"/firmware/SX2100b0.dfu"});
-    // The lock goes with the run.
-    QCOMPARE(runOnce(second).text, QString::fromUtf8(noDeviceText));
+    FirmwareUpdater updater;
+    QSignalSpy finished(&updater, &FirmwareUpdater::finished);
+    struct rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 100 * 1000;
+    if (problem == QLatin1String("full disk"))
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    updater.startUpdate(nullptr);
+    const bool ended = finished.wait(60000);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    dataFolder = folder;
+    if (problem.endsWith(QLatin1Char('/')))
+        QDir(dataFolder + problem).removeRecursively();
+    QVERIFY(ended);
+    QCOMPARE(updater.errorText, text);
+    QCOMPARE(fake->calls().size(), toolRuns);
+    QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
+    // A lock that belongs to a running updater stays.
+    QCOMPARE(owner.isLocked() && QFile::exists(lockPath), problem == QLatin1String("held lock"));
 }
 
-void TestWorkflow::dataFolderTakesNoFile_data()
+void TestWorkflow::signedImage_data()
 {
-    QTest::addColumn<bool>("folderIsAFile");
-    // As a read-only or missing folder.
-    QTest::newRow("a file where the data folder should be") << true;
-    // As a dump that a virus scanner holds.
-    QTest::newRow("a folder where the dump should be") << false;
+    QTest::addColumn<QByteArray>("served");
+    QTest::addColumn<QByteArray>("signature"); // empty: none on the server
+    QTest::addColumn<QString>("text");
+    signingKey = minisignKey(home.path());
+    QVERIFY(writeFile(home.filePath(QStringLiteral("SX2100b0.dfu")), anImage()));
+    const QByteArray signature = minisignSign(home.path(), home.filePath(QStringLiteral("SX2100b0.dfu")));
+    QByteArray tampered = anImage();
+    tampered[1000] = 'X'; // still a sound DfuSe image: only the signature can tell
+    QTest::newRow("signed image") << anImage() << signature << okText;
+    QTest::newRow("no signature on the server") << anImage() << QByteArray() << downloadText;
+    QTest::newRow("tampered image") << resealed(tampered) << signature << downloadText;
 }
 
-// The run says so instead of blaming the cable, and the program goes on.
-void TestWorkflow::dataFolderTakesNoFile()
+void TestWorkflow::signedImage()
 {
-    QFETCH(bool, folderIsAFile);
-    const QString folder = dataFolder;
-    QFile blocker(home.filePath(QStringLiteral("not a folder")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    if (folderIsAFile)
-        dataFolder = blocker.fileName() + QLatin1Char('/');
-    else
-        QVERIFY(QDir().mkpath(dataFolder + QStringLiteral("strobix.otp")));
+    QFETCH(QByteArray, served);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, text);
+    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
+    firmwarePublicKeys = signingKey;
+    fake->setScript(1, x21);
+    fake->setScript(2, installOutput(100));
+    fake->setScript(3, readBack().at(0));
+    fake->setScript(4, readBack().at(1));
+    Reply reply;
+    reply.body = served;
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), reply);
+    reply.body = signature;
+    if (!signature.isEmpty())
+        server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), reply);
+
     UpdateWidget window(nullptr);
     window.show();
-    const QString text = runOnce(window).text;
-    QDir(dataFolder + QStringLiteral("strobix.otp")).removeRecursively();
-    dataFolder = folder;
-    QCOMPARE(text, QString::fromUtf8(writeText));
-    QVERIFY(fake->calls().isEmpty());
-    QVERIFY(server->requests().isEmpty());
+    QCOMPARE(runOnce(window).text, text);
+    QCOMPARE(server->requests(), (QStringList{"/firmware/SX2100b0.dfu", "/firmware/SX2100b0.dfu.minisig"}));
+    const bool ok = text == QLatin1String(okText);
+    QCOMPARE(fake->calls().size(), ok ? 4 : 1);
+    const QStringList kept{"SX2100b0.dfu", "SX2100b0.dfu.minisig", "dfu-util.log"};
+    QCOMPARE(QDir(dataFolder).entryList(QDir::Files, QDir::Name), ok ? kept : QStringList{kept.last()});
 }
 
 QTEST_MAIN(TestWorkflow)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
-    qtbase5-dev qtbase5-dev-tools
+    qtbase5-dev qtbase5-dev-tools libsodium-dev minisign zlib1g-dev
     dfu-util libusb-1.0-0-dev
     nginx-light curl python3 openssl
     imagemagick fonts-dejavu-core

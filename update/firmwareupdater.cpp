@@ -4,9 +4,13 @@
 #include "dfu/dfuseimage.h"
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
+#include "update/imagesignature.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QStorageInfo>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -35,6 +39,42 @@ bool holdsImageForUnit(QFile &file)
     return ok;
 }
 
+// On a network share an updater on another computer may hold the lock.
+bool isLocal(const QString &folder)
+{
+    const QByteArray type = QStorageInfo(folder).fileSystemType();
+    for (const char *network : {"nfs", "cifs", "smb", "fuse.sshfs", "9p", "afs"}) {
+        if (type.startsWith(network))
+            return false;
+    }
+    return true;
+}
+
+// Qt gives a lock up only when it knows its owner is gone, which it cannot
+// tell for an empty lock (a power cut soon after Start) or one from another
+// computer. Neither can be a running updater's: the lock is stale. A live
+// owner's file lock still keeps removeStaleLockFile() from taking it.
+bool ownerCannotBeRunning(const QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application))
+        return true;
+    return !host.isEmpty() && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0
+           && isLocal(dataFolder);
+}
+
+// Support reads dfu-util.log. The refusal goes after the output of the last
+// run there, marked as ours, and the next run of the tool replaces it.
+void logRefusal(const QString &imageName, const QString &problem)
+{
+    QFile log(dataFolder + QLatin1String(DfuUtil::logFileName));
+    if (log.open(QIODevice::Append))
+        log.write(QStringLiteral("\nstrobix Firmware Updater: %1 not installed, its signature check failed: %2\n")
+                      .arg(imageName, problem).toUtf8());
+}
+
 } // namespace
 
 FirmwareUpdater::FirmwareUpdater()
@@ -52,6 +92,10 @@ FirmwareUpdater::~FirmwareUpdater()
         thread->wait();
     }
     downloader.abandon();
+    // An image whose signature was still on its way is unchecked.
+    if (signatureFile)
+        QFile::remove(imageFile->fileName());
+    delete signatureFile;
     releaseImageFile();
 }
 
@@ -83,12 +127,19 @@ void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
 
 bool FirmwareUpdater::lockDataFolder()
 {
-    runLock.reset(new QLockFile(dataFolder + QStringLiteral("strobix.lock")));
+    const QString path = dataFolder + QStringLiteral("strobix.lock");
+    runLock.reset(new QLockFile(path));
     // An update takes minutes: only a lock whose owner is gone counts as stale.
     runLock->setStaleLockTime(0);
-    if (runLock->tryLock(0))
+    if (!runLock->tryLock(0) && QFileInfo(path).isFile() && ownerCannotBeRunning(*runLock)
+        && runLock->removeStaleLockFile())
+        runLock->tryLock(0);
+    // A folder that could take no read-back fails now, before the unit is written.
+    if (runLock->isLocked() && DfuUtilInstaller::clearReadBackFile())
         return true;
-    const QString text = QString::fromUtf8(runLock->error() == QLockFile::LockFailedError
+    // Anything else at the lock's path is the folder's problem, not a second updater.
+    const bool heldByAnother = !runLock->isLocked() && QFileInfo(path).isFile();
+    const QString text = QString::fromUtf8(heldByAnother
                                                ? "Eine andere Aktualisierung läuft bereits / Another update is already running"
                                                : Http::writeFailureText);
     runLock.reset();
@@ -136,11 +187,47 @@ void FirmwareUpdater::otpFinished(QString name)
 
 void FirmwareUpdater::httpFinished()
 {
-    if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
-        imageFile->remove();
-        reportFailure(QString::fromUtf8(downloadFailureText));
+    if (signatureFile) {
+        signatureFinished();
         return;
     }
+    if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
+        imageFile->remove();
+        reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
+        return;
+    }
+    if (ImageSignature(firmwarePublicKeys).required())
+        fetchSignature();
+    else
+        install();
+}
+
+void FirmwareUpdater::fetchSignature()
+{
+    const QString suffix = QString::fromLatin1(ImageSignature::fileSuffix);
+    signatureFile = new QFile(imageFile->fileName() + suffix);
+    downloader.download(QString::fromUtf8(firmwareBaseUrl) + QFileInfo(*imageFile).fileName() + suffix,
+                        signatureFile, parentWidget);
+}
+
+void FirmwareUpdater::signatureFinished()
+{
+    const std::unique_ptr<QFile> signature(signatureFile);
+    signatureFile = nullptr;
+    const QString problem = ImageSignature(firmwarePublicKeys)
+                                .problemWithFiles(imageFile->fileName(), signature->fileName());
+    if (problem.isEmpty()) {
+        install();
+        return;
+    }
+    signature->remove();
+    imageFile->remove();
+    logRefusal(QFileInfo(*imageFile).fileName(), problem);
+    reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
+}
+
+void FirmwareUpdater::install()
+{
     showInstallDialog();
     runInThread(new DfuUtilInstaller(imageFile->fileName()),
                 SIGNAL(result(bool)), SLOT(installFinished(bool)));

@@ -53,9 +53,14 @@ private:
     void closeInstallDialog();
     bool lockDataFolder();
     void endRun();
+    void fetchSignature();
+    void signatureFinished();
+    void install();
 
     QWidget *parentWidget = nullptr;
     QFile *imageFile = nullptr;
+    // The image's signature while it is fetched; set only then.
+    QFile *signatureFile = nullptr;
     QProgressDialog *installDialog = nullptr;
 
 public:

@@ -55,9 +55,13 @@ int FirmwareUpdater::progressIn(const QString &text)
 void FirmwareUpdater::log(const QString &text)
 {
     // A figure may arrive in pieces (dfu-util.exe writes its bar a character
-    // at a time): the text since the last line end goes with the next piece.
+    // at a time): the end of the open line goes with the next piece. Only as
+    // much as a figure needs (progressIn: three digits and one more before the
+    // '%'); a broken tool's endless line would otherwise be scanned anew for
+    // every piece.
     const QString joined = unfinishedLine + text;
-    unfinishedLine = joined.mid(qMax(joined.lastIndexOf(QLatin1Char('\r')), joined.lastIndexOf(QLatin1Char('\n'))) + 1);
+    const int lineStart = qMax(joined.lastIndexOf(QLatin1Char('\r')), joined.lastIndexOf(QLatin1Char('\n'))) + 1;
+    unfinishedLine = joined.mid(qMax(lineStart, joined.size() - 4));
     const int value = progressIn(joined);
     if (value >= 0)
         emit fortschritt(value);

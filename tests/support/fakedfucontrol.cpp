@@ -71,7 +71,7 @@ QStringList FakeDfuControl::installCall(const QString &image)
     return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-D", image};
 }
 
-QStringList FakeDfuControl::readBackCall(const QString &range, const QString &file)
+QStringList FakeDfuControl::readBackCall(const QString &range, const QString &file, int alternate)
 {
-    return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-s", range, "-U", file};
+    return {"-d", "0483:df11", "-c", "1", "-i", "0", "-a", QString::number(alternate), "-s", range, "-U", file};
 }

@@ -30,7 +30,7 @@ public:
     // The updater's command lines: identification area 1, 2 or 3, and the installation.
     static QStringList identificationCall(int area, const QString &dump);
     static QStringList installCall(const QString &image);
-    static QStringList readBackCall(const QString &range, const QString &file);
+    static QStringList readBackCall(const QString &range, const QString &file, int alternate = 0);
 
     // Script lines.
     static QByteArray out(const QByteArray &bytes) { return "out " + bytes.toHex() + '\n'; }

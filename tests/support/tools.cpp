@@ -26,6 +26,25 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QString minisignKey(const QString &dir)
+{
+    const ToolRun made = runTool(QStringLiteral("minisign"), {"-G", "-W", "-p", dir + "/minisign.pub", "-s", dir + "/minisign.key"});
+    return made.exitCode == 0 ? QString::fromLatin1(readFile(dir + "/minisign.pub").split('\n').value(1)) : QString();
+}
+
+QByteArray minisignSign(const QString &dir, const QString &file, const QStringList &arguments)
+{
+    QFile::remove(file + ".minisig");
+    runTool(QStringLiteral("minisign"), QStringList{"-S", "-s", dir + "/minisign.key", "-m", file} + arguments);
+    return readFile(file + ".minisig");
+}
+
 QString buildFirmwareImages(const QString &script, const QString &images, const QString &broken)
 {
     for (const QStringList &arguments : {QStringList{script, images}, QStringList{script, "--broken", broken}}) {

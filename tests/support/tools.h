@@ -16,6 +16,13 @@ ToolRun runTool(const QString &program, const QStringList &arguments,
                 const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// The real minisign: a throwaway key pair in dir (returns the public key as
+// -P takes it, empty on failure), and the .minisig it makes for a file with
+// that key and these further arguments (-l: legacy, -t: trusted comment).
+QString minisignKey(const QString &dir);
+QByteArray minisignSign(const QString &dir, const QString &file, const QStringList &arguments = {});
 
 // Builds the catalogue's images into `images` and the broken sets into `broken`
 // with tools/firmware/make-images.sh (the script at `script`). Returns an empty

@@ -3,7 +3,8 @@
 // as a DfuSe file for 0483:df11, written into a fresh virtual unit of its model by
 // the updater's own installation code, read back, and the unit identified again by
 // the updater's own identification code: an image must never destroy the identity
-// record that the next update depends on.
+// record that the next update depends on. With keys, each image's signature is
+// checked as the updater checks it.
 
 #include "releaserules.h"
 
@@ -13,6 +14,7 @@
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
 #include "update/firmwarecatalogue.h"
+#include "update/imagesignature.h"
 
 #include "profiles.h"
 
@@ -43,6 +45,7 @@ const quint32 transferSize = 2048;
 struct Settings
 {
     QString baseUrl;
+    QString keys;
     QString dfuUtil;
     QString vuLibDir;
 };
@@ -250,6 +253,15 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
     problem = checkReleaseImage(bytes, image);
     if (!problem.isEmpty())
         return problem;
+    const Strobix::ImageSignature signature(settings.keys);
+    if (signature.required()) {
+        const QString signatureName = imageName + QLatin1String(Strobix::ImageSignature::fileSuffix);
+        const QByteArray signatureFile = download(manager, settings.baseUrl + signatureName, &problem);
+        if (problem.isEmpty())
+            problem = signature.problem(bytes, signatureFile, imageName);
+        if (!problem.isEmpty())
+            return signatureName + QStringLiteral(": ") + problem;
+    }
     const vu::Profile *profile = profileFor(imageName);
     if (!profile)
         return QStringLiteral("no virtual unit model has this image's identity");
@@ -263,12 +275,10 @@ QString checkRow(QNetworkAccessManager &manager, const Settings &settings, const
     if (before != imageName)
         return QStringLiteral("before writing, the unit identifies as %1: %2")
             .arg(before.isEmpty() ? QStringLiteral("nothing") : before, unit.lastWords());
-    if (!unit.install(imagePath)) {
-        // dfu-util went through, but the updater's read-back refused what landed: say what.
-        if (unit.lastWords().contains(QLatin1String("Done parsing DfuSe file")))
-            return readBack(unit, image, dir);
+    // When dfu-util went through but the updater refuses what landed, the
+    // identity and the read-back below say why.
+    if (!unit.install(imagePath) && !unit.lastWords().contains(QLatin1String("Done parsing DfuSe file")))
         return QStringLiteral("dfu-util -D failed: %1").arg(unit.lastWords());
-    }
     const QString after = unit.identify();
     if (after != before)
         return QStringLiteral("the image destroys the unit's identity: after writing, it identifies as %1, not %2%3")
@@ -287,7 +297,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks every catalogue image on a firmware server: download, DfuSe format for 0483:df11,\n"
-        "installation with dfu-util into a virtual unit of its model, identification, read-back.\n"
+        "the maker's signature (with keys), installation with dfu-util into a virtual unit of its\n"
+        "model, identification, read-back.\n"
         "Exit 0: all images ok; 1: at least one failed; 2: the check could not run."));
     parser.addHelpOption();
     const QCommandLineOption serverOption(
@@ -299,8 +310,15 @@ int main(int argc, char **argv)
         QStringLiteral("Keep per image a folder such as DIR/SX2100b0/ with the download, the unit's state file, "
                        "the read-back elements and dfu-util's output (replaced on each run)."),
         QStringLiteral("DIR"));
+    const QCommandLineOption keysOption(
+        QStringLiteral("keys"),
+        QStringLiteral("Public keys (minisign -P) that the images must be signed with, separated by ; "
+                       "(default: the build's, \"%1\"; empty: no signature asked for).")
+            .arg(Strobix::firmwarePublicKeys),
+        QStringLiteral("KEYS"), Strobix::firmwarePublicKeys);
     parser.addOption(serverOption);
     parser.addOption(keepOption);
+    parser.addOption(keysOption);
     parser.process(app);
 
     QTextStream out(stdout);
@@ -312,6 +330,7 @@ int main(int argc, char **argv)
     }
     Settings settings;
     settings.baseUrl = parser.value(serverOption);
+    settings.keys = parser.value(keysOption);
     // The updater appends the image name to exactly this.
     if (!settings.baseUrl.endsWith(QLatin1String("/firmware/")) || !QUrl(settings.baseUrl).isValid()) {
         err << "strobix-release-check: the server URL must end in /firmware/: " << settings.baseUrl << '\n';
@@ -347,6 +366,8 @@ int main(int argc, char **argv)
     int failed = 0;
     int rows = 0;
     out << "server: " << settings.baseUrl << Qt::endl;
+    out << "signatures: " << (Strobix::ImageSignature(settings.keys).required() ? "required" : "none asked for")
+        << Qt::endl;
     for (const Strobix::CatalogueEntry &entry : Strobix::firmwareCatalogue) {
         const QString name = QString::fromLatin1(entry.imageName);
         const QString problem = checkRow(manager, settings, name, QDir(workDir).filePath(name.section(QLatin1Char('.'), 0, 0)));

@@ -29,8 +29,6 @@ QString checkReleaseImage(const QByteArray &file, Strobix::DfuseImage &image)
     const quint32 imageSize = qFromLittleEndian<quint32>(file.constData() + imageSizeAt);
     if (imageSize != quint32(file.size()))
         return QStringLiteral("prefix image size %1, but the file has %2 bytes").arg(imageSize).arg(file.size());
-    if (image.elements.isEmpty())
-        return QStringLiteral("no elements");
     for (int i = 0; i < image.elements.size(); ++i) {
         const Strobix::DfuseImage::Element &e = image.elements.at(i);
         // dfu-util skips another setting's elements and still succeeds.
@@ -38,8 +36,6 @@ QString checkReleaseImage(const QByteArray &file, Strobix::DfuseImage &image)
             return QStringLiteral("element %1 is for alternate setting %2, the updater writes 0")
                 .arg(i + 1)
                 .arg(e.alternate);
-        if (e.data.isEmpty())
-            return QStringLiteral("element %1 is empty").arg(i + 1);
     }
     return QString();
 }

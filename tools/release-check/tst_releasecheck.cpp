@@ -26,6 +26,7 @@ enum class Served {
     // X21 images that erase the sector of the identity record at 0x0800F800
     Identity48K,  // 48 KiB from 0x08004000
     Identity256,  // 256 bytes at 0x0800C000
+    Tampered,     // a byte changed after signing
 };
 
 using Changes = QMap<QString, Served>;
@@ -59,6 +60,7 @@ private:
     void serve(TestHttpServer &server, const Changes &changes);
 
     QTemporaryDir work;
+    QString key;
     QString images;
     QString broken;
 };
@@ -73,6 +75,8 @@ void TestReleaseCheck::initTestCase()
     const QString failure = buildFirmwareImages(sourceDir + QStringLiteral("/tools/firmware/make-images.sh"),
                                                 images, broken);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    key = minisignKey(work.path());
+    QVERIFY(!key.isEmpty());
 }
 
 void TestReleaseCheck::releaseRules_data()
@@ -89,10 +93,8 @@ void TestReleaseCheck::releaseRules_data()
     QTest::newRow("prefix image size one too large")
         << resealed(QByteArray(good).replace(6, 4, le32(quint32(good.size() + 1))))
         << QStringLiteral("prefix image size %1, but the file has %2 bytes").arg(good.size() + 1).arg(good.size());
-    QTest::newRow("no elements") << dfuseFile({}) << "no elements";
     QTest::newRow("target for alternate setting 1") << resealed(QByteArray(good).replace(11 + 6, 1, "\x01"))
                                                     << "element 1 is for alternate setting 1, the updater writes 0";
-    QTest::newRow("empty element") << dfuseFile({{0x08004000, "x"}, {0x08010000, ""}}) << "element 2 is empty";
 }
 
 void TestReleaseCheck::releaseRules()
@@ -136,8 +138,16 @@ void TestReleaseCheck::serve(TestHttpServer &server, const Changes &changes)
         case Served::Identity256:
             reply.body = dfuseFile({{0x0800C000, QByteArray(256, '\x3c')}});
             break;
+        default:
+            break;
         }
         QVERIFY(!reply.body.isEmpty());
+        TestHttpServer::Reply signature;
+        QVERIFY(writeFile(work.filePath(name), reply.body));
+        signature.body = minisignSign(work.path(), work.filePath(name));
+        server.setReply(path + QStringLiteral(".minisig"), signature);
+        if (changes.value(name) == Served::Tampered)
+            reply.body = resealed(reply.body.replace(300, 1, "?"));
         server.setReply(path, reply);
     }
 }
@@ -154,9 +164,10 @@ void TestReleaseCheck::command_data()
         << Changes{{"SX2100b2.dfu", Served::BadCrc}, {"SX330193.dfu", Served::Missing},
                    {"SX0701a0.dfu", Served::CutShort}, {"SX2100b0.dfu", Served::Redirect},
                    {"SX2100b1.dfu", Served::Overlap}, {"SX2100b4.dfu", Served::Identity48K},
-                   {"SX2100b6.dfu", Served::Identity256}}
+                   {"SX2100b6.dfu", Served::Identity256}, {"SX580170.dfu", Served::Tampered}}
         << QByteArray() << false
-        << Failures{{"SX2100b2.dfu", "suffix CRC does not match"}, {"SX330193.dfu", "download: HTTP 404 Not Found"},
+        << Failures{{"SX580170.dfu", "SX580170.dfu.minisig: the signature by key "},
+                    {"SX2100b2.dfu", "suffix CRC does not match"}, {"SX330193.dfu", "download: HTTP 404 Not Found"},
                     {"SX0701a0.dfu", "download: 9154 of 18309 bytes arrived"},
                     {"SX2100b0.dfu", "download: HTTP 302 Found to http://127.0.0.1:"},
                     {"SX2100b1.dfu", "element 1 at 0x08004000 (8192 bytes) did not land: it reads back different from 0x08005000"},
@@ -200,6 +211,7 @@ void TestReleaseCheck::command()
     QStringList arguments{QStringLiteral("--server"), base};
     if (keep)
         arguments << QStringLiteral("--keep") << kept.path();
+    arguments << QStringLiteral("--keys") << key;
     QSignalSpy finished(&command, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     command.start(QStringLiteral(RELEASE_CHECK), arguments);
     // The server answers from this event loop while the command runs.
@@ -210,12 +222,13 @@ void TestReleaseCheck::command()
 
     const QStringList lines = QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const int rows = int(std::size(Strobix::firmwareCatalogue));
-    QVERIFY2(lines.size() == rows + 2, qPrintable(context));
+    QVERIFY2(lines.size() == rows + 3, qPrintable(context));
     QCOMPARE(lines.first(), QStringLiteral("server: ") + base);
+    QCOMPARE(lines[1], QStringLiteral("signatures: required"));
     for (int i = 0; i < rows; ++i) {
         const Strobix::CatalogueEntry &entry = Strobix::firmwareCatalogue[i];
         const QString name = QString::fromLatin1(entry.imageName);
-        const QString line = lines[i + 1];
+        const QString line = lines[i + 2];
         const QString model = QString::fromLatin1(entry.installText).mid(int(strlen("Firmware Update ")));
         QVERIFY2(line.startsWith(name + QStringLiteral("  ") + model), qPrintable(line));
         const QString failure = failures.value(name);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds what the Windows package needs and Debian does not ship for Windows:
-# Qt 5 qtbase (shared, mingw-w64) and a static dfu-util.exe, both from Debian's
-# own source packages. Each result is kept in the cache with a key file; it is
+# Qt 5 qtbase (shared, mingw-w64), a static dfu-util.exe and a static libsodium,
+# all from Debian's own source packages. Each result is kept in the cache with a key file; it is
 # rebuilt only when its key changes, so a second run only checks.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -12,7 +12,7 @@ t_start=$SECONDS
 timed "packages" ensure_packages \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools \
     wine64 wine xvfb xdotool imagemagick x11-utils \
-    dpkg-dev make g++ perl pkg-config xz-utils ca-certificates
+    dpkg-dev make g++ perl pkg-config xz-utils ca-certificates autoconf automake libtool
 
 mkdir -p "$STROBIX_WINDOWS_CACHE"
 apt_dir=$STROBIX_WINDOWS_CACHE/apt
@@ -192,6 +192,39 @@ if [ -f "$DFU_TREE.key" ] && [ "$(cat "$DFU_TREE.key")" = "$dfu_key" ] && [ -f "
 else
     log "building dfu-util.exe ($dfu_key)"
     timed "dfu-util total" build_dfu
+fi
+
+# --- libsodium ---------------------------------------------------------------
+sodium_ver=$(source_version libsodium)
+[ -n "$sodium_ver" ] || { echo "apt-get source cannot find libsodium" >&2; exit 1; }
+# Static, linked into the program; minimal keeps what the image signatures need
+# (Ed25519, BLAKE2b) and halves the build.
+sodium_flags="--enable-static --disable-shared --enable-minimal"
+sodium_key="libsodium $sodium_ver | mingw $gcc_ver | $sodium_flags"
+
+build_sodium() {
+    local src b=$work_dir/sodium-build
+    src=$(fetch_source libsodium "$sodium_ver")
+    rm -f "$SODIUM_TREE.key"; rm -rf "$SODIUM_TREE" "$b"; mkdir -p "$b"
+    # Debian's source has no configure script; its package build makes one so too.
+    (cd "$src" && timed "libsodium autoreconf" logged "$b/autoreconf.log" autoreconf -fi)
+    cd "$b"
+    # shellcheck disable=SC2086  # one word per flag
+    timed "libsodium configure" logged configure.log nice -n 19 "$src/configure" --host=$MINGW_PREFIX \
+        CC=$MINGW_CC --prefix="$SODIUM_TREE" $sodium_flags
+    timed "libsodium make" logged make.log nice -n 19 make -j2
+    logged install.log make install
+    cp "$src/LICENSE" "$SODIUM_TREE/COPYING.libsodium"
+    cd /; rm -rf "$b"
+    echo "$sodium_key" > "$SODIUM_TREE.key"
+}
+
+if [ -f "$SODIUM_TREE.key" ] && [ "$(cat "$SODIUM_TREE.key")" = "$sodium_key" ] \
+    && [ -f "$SODIUM_TREE/lib/libsodium.a" ]; then
+    log "libsodium for Windows is up to date: $SODIUM_TREE"
+else
+    log "building libsodium for Windows ($sodium_key)"
+    timed "libsodium total" build_sodium
 fi
 
 log "build-deps done in $((SECONDS - t_start)) s"

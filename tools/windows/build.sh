@@ -15,16 +15,18 @@ repo=$(cd "$here/../.." && pwd)
 t_start=$SECONDS
 build=${1:-$repo/build-windows}
 
-[ -f "$QT_TREE.key" ] && [ -f "$DFU_TREE.key" ] \
-    || { echo "Qt or dfu-util for Windows is missing; run tools/windows/build-deps.sh first" >&2; exit 1; }
+[ -f "$QT_TREE.key" ] && [ -f "$DFU_TREE.key" ] && [ -f "$SODIUM_TREE.key" ] \
+    || { echo "Qt, dfu-util or libsodium for Windows is missing; run tools/windows/build-deps.sh first" >&2; exit 1; }
 ensure_packages cmake make zip unzip g++-mingw-w64-x86-64-posix mingw-w64-tools
 
-url_args=()
-[ -z "${STROBIX_FIRMWARE_BASE_URL:-}" ] || url_args=(-DSTROBIX_FIRMWARE_BASE_URL="$STROBIX_FIRMWARE_BASE_URL")
+setting_args=()
+[ -z "${STROBIX_FIRMWARE_BASE_URL:-}" ] || setting_args=(-DSTROBIX_FIRMWARE_BASE_URL="$STROBIX_FIRMWARE_BASE_URL")
+# Always given, so that a build folder used before with keys loses them when none are set.
+setting_args+=(-DSTROBIX_FIRMWARE_PUBLIC_KEYS="${STROBIX_FIRMWARE_PUBLIC_KEYS:-}")
 mkdir -p "$build/cmake"
 timed "app configure" logged "$build/configure.log" cmake -S "$repo" -B "$build/cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
-    -DSTROBIX_QT_WINDOWS="$QT_TREE" -DSTROBIX_BUILD_TESTS=OFF "${url_args[@]}"
+    -DSTROBIX_QT_WINDOWS="$QT_TREE" -DSTROBIX_SODIUM_WINDOWS="$SODIUM_TREE" -DSTROBIX_BUILD_TESTS=OFF "${setting_args[@]}"
 timed "app build" logged "$build/build.log" nice -n 19 cmake --build "$build/cmake" -j2
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/cmake/CMakeCache.txt")
@@ -49,6 +51,8 @@ for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     $strip --strip-unneeded -o "$out/$dll" "$path"
 done
 cp "$DFU_TREE/dfu-util.exe" "$DFU_TREE"/COPYING.* "$out/dfu-util/"
+# Linked into the program.
+cp "$SODIUM_TREE/COPYING.libsodium" "$out/"
 # The unit's USB driver package, which the installer adds to Windows.
 "$here/driver/build-driver.sh" "$out/driver"
 # Plugins come from this folder only, never from the path Qt was built for.

@@ -44,3 +44,4 @@ mingw_gcc_version() {
 
 QT_TREE=$STROBIX_WINDOWS_CACHE/qt5-mingw64
 DFU_TREE=$STROBIX_WINDOWS_CACHE/dfu-util-mingw64
+SODIUM_TREE=$STROBIX_WINDOWS_CACHE/libsodium-mingw64

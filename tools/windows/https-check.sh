@@ -5,6 +5,9 @@
 #   good certificate                  -> the image is downloaded and written
 #   certificate for another name      -> "Kann Imagedatei nicht herunterladen /
 #   expired certificate                   Cannot download image file", no file
+# With STROBIX_MINISIGN_KEY (the secret key whose public key the build carries),
+# the image is signed, and one more row serves another sound image under the
+# same signature: the download text, no file, the unit untouched.
 # The unit is the virtual one behind build.sh's test dfu-util.exe (as in e2e.sh).
 # The program's text in the outcome box is read through Ctrl+C, which copies a
 # Windows message box's text. Runs in a network namespace of its own (root), so
@@ -27,7 +30,7 @@ vutool=${2:-$repo/build/virtualunit/vu-tool}
 folder=$build/strobix-updater
 [ -f "$build/test-dfu-util/dfu-util.exe" ] || { echo "https-check: no test dfu-util.exe in $build" >&2; exit 1; }
 [ -x "$vutool" ] || { echo "https-check: no vu-tool at $vutool (./test.sh builds it)" >&2; exit 1; }
-ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util
+ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util minisign
 
 url=$(grep -aoE 'https://localhost:[0-9]+/firmware/' "$folder/strobix-updater.exe" | head -n1 || true)
 [ -n "$url" ] || { echo "https-check: the program's firmware URL is not https://localhost:<port>/firmware/" >&2; exit 1; }
@@ -60,6 +63,9 @@ mkdir -p "$work/www" "$work/nginx/tmp"
 # A sound DfuSe image for that unit, where make-images.sh puts the X21's.
 head -c 20000 /dev/urandom > "$work/image.bin"
 dfuse-pack -b "0x08004000:$work/image.bin" -D 0x0483:0xdf11 "$work/www/SX2100b0.dfu" >/dev/null
+signing=${STROBIX_MINISIGN_KEY:+1}
+[ -z "$signing" ] || minisign -S -s "$STROBIX_MINISIGN_KEY" -m "$work/www/SX2100b0.dfu" >/dev/null \
+    || fail "cannot sign the image with $STROBIX_MINISIGN_KEY"
 
 start_nginx() { # <certificate name>
     cat > "$work/nginx/nginx.conf" <<CONF
@@ -102,36 +108,36 @@ box_text() {
 }
 box_shown() { box_text >/dev/null; }
 
-run_case() { # <certificate> <expected text in the box>
-    local t0=$SECONDS win text app_pid
+run_case() { # <certificate> <expected text in the box> [name of the row]
+    local t0=$SECONDS win text app_pid name=${3:-$1}
     start_nginx "$1"
     rm -rf "$data"
     cp "$work/pristine.state" "$work/unit.state"
-    (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$1.log" 2>&1) &
+    (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$name.log" 2>&1) &
     app_pid=$!
     wine_pids+=("$app_pid")
     win=$(timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1) || true
-    [ -n "$win" ] || fail "$1: the main window did not appear"
+    [ -n "$win" ] || fail "$name: the main window did not appear"
     # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do
         click_start "$win"
         ! wait_for 15 test -e "$data/dfu-util.log" || break
-        [ "$attempt" -lt 3 ] || fail "$1: pressing Start did not start the update"
+        [ "$attempt" -lt 3 ] || fail "$name: pressing Start did not start the update"
     done
     text=
-    wait_for 60 box_shown || fail "$1: no outcome box"
+    wait_for 60 box_shown || fail "$name: no outcome box"
     text=$(box_text)
-    [ "$text" = "$2" ] || fail "$1: the box says '$text', not '$2'"
+    [ "$text" = "$2" ] || fail "$name: the box says '$text', not '$2'"
     xdotool key Return
     xdotool key alt+F4
-    wait_for 30 sh -c "! kill -0 $app_pid" || fail "$1: the program did not end"
+    wait_for 30 sh -c "! kill -0 $app_pid" || fail "$name: the program did not end"
     # Wine's clipboard keeps the prefix alive; ending it also empties the
     # clipboard, so the next box's text cannot be an old one.
     timeout 30 wineserver -k || true
     timeout 30 wineserver -w
     stop_nginx
-    log "$1: $text ($((SECONDS - t0)) s)"
+    log "$name: $text ($((SECONDS - t0)) s)"
 }
 
 run_case good "Firmware Update ok"
@@ -145,4 +151,15 @@ for cert in wrong-name expired; do
     cmp -s "$work/pristine.state" "$work/unit.state" || fail "$cert: the unit was written after the failed download"
     ! grep -q 'GET /firmware/' "$work/nginx/access.log" || fail "$cert: the request went out over an untrusted connection"
 done
+
+if [ -n "$signing" ]; then
+    head -c 20000 /dev/urandom > "$work/other.bin"
+    dfuse-pack -b "0x08004000:$work/other.bin" -D 0x0483:0xdf11 "$work/www/SX2100b0.dfu" >/dev/null
+    run_case good "Kann Imagedatei nicht herunterladen / Cannot download image file" "changed after signing"
+    if [ -e "$data/SX2100b0.dfu" ] || [ -e "$data/SX2100b0.dfu.minisig" ]; then fail "changed after signing: a file was left"; fi
+    cmp -s "$work/pristine.state" "$work/unit.state" || fail "changed after signing: the unit was written"
+    grep -q 'GET /firmware/SX2100b0.dfu.minisig' "$work/nginx/access.log" || fail "changed after signing: no signature fetched"
+    grep -aq 'its signature check failed: the signature by key' "$data/dfu-util.log" \
+        || fail "changed after signing: dfu-util.log does not say why"
+fi
 log "https-check: passed in $((SECONDS - t_start)) s"
