@@ -38,18 +38,28 @@ $MINGW_CC -O2 -Wall -Wextra -Werror -municode -s -o "$work/catcheck.exe" "$here/
 wine_session "$work" || fail "no Wine session"
 trust_root_ca "$ca" || fail "cannot add the CA to the prefix's root store"
 
+# Runs a Windows program in a folder, its output in a file: a pipe could stay
+# open for good in Wine's desktop process, which the program may start and
+# which now and then outlives it.
+run_in() { # <folder> <output file> <program> <argument>...
+    local dir=$1 out=$2
+    shift 2
+    (cd "$dir" && timeout 60 wine "$@" </dev/null >"$out" 2>&1)
+}
+
 # Runs the three checks on a package folder, prints what they say, and
 # returns non-zero if any of them failed.
 check_package() { # <folder>
     local dir=$1 failed=0 show line f
-    show=$(cd "$dir" && timeout 60 wine ./strobix-driver.exe show strobix-dfu.inf </dev/null 2>&1 | tr -d '\r') || failed=1
+    run_in "$dir" "$work/show.txt" ./strobix-driver.exe show strobix-dfu.inf || failed=1
+    show=$(tr -d '\r' <"$work/show.txt")
     printf '%s\n' "$show"
     for line in 'class: USBDevice' 'provider: Orvane kelvio GmbH' "hardware ID: $unit_id"; do
         grep -qxF -- "$line" <<<"$show" || { echo "INF check: no line '$line'"; failed=1; }
     done
     grep -q '^install section: .' <<<"$show" || { echo "INF check: no install section"; failed=1; }
-    (cd "$dir" && timeout 60 wine "$work/catcheck.exe" strobix-dfu.inf strobix-dfu.cat </dev/null 2>&1 | tr -d '\r') \
-        || failed=1
+    run_in "$dir" "$work/catcheck.txt" "$work/catcheck.exe" strobix-dfu.inf strobix-dfu.cat || failed=1
+    tr -d '\r' <"$work/catcheck.txt"
     for f in strobix-dfu.cat strobix-driver.exe; do
         if osslsigncode verify -in "$dir/$f" -CAfile "$ca" >"$work/verify.log" 2>&1; then
             echo "osslsigncode verify $f: ok"
