@@ -6,7 +6,9 @@
 #   catalog    tests/catcheck.exe: wintrust finds the INF's SHA-1 and SHA-256
 #              among the catalog's members, WinVerifyTrust accepts its
 #              signature, from a chain to the CA placed in the prefix's root store;
-#   signatures osslsigncode verify on the catalog and on strobix-driver.exe.
+#   signatures osslsigncode verify on the catalog and on strobix-driver.exe;
+#   uninstall  strobix-driver.exe takes two versions of the package out of the
+#              prefix's driver store.
 # Then each check must catch its fault, on a broken copy: one byte of the INF
 # changed after the catalog was made, a wrong hardware ID (with a catalog and a
 # signature of its own), an unsigned catalog.
@@ -95,6 +97,17 @@ assert old in data
 open(path, 'wb').write(data.replace(old, new, 1))
 PY
 expect_failure "$copy" "the catalog lists the INF's SHA-1: FAILED"
+
+# An update of the program may bring a newer package: uninstalling must take
+# out every version of ours, or an older one goes on binding the unit.
+run_in "$package" "$work/add.txt" ./strobix-driver.exe install strobix-dfu.inf || fail "install: $(cat "$work/add.txt")"
+run_in "$copy" "$work/add-newer.txt" ./strobix-driver.exe install strobix-dfu.inf \
+    || fail "install of a newer version: $(cat "$work/add-newer.txt")"
+run_in "$package" "$work/remove.txt" ./strobix-driver.exe uninstall strobix-dfu.inf || fail "uninstall: $(cat "$work/remove.txt")"
+tr -d '\r' <"$work/remove.txt"
+left=$(cd "$WINEPREFIX/drive_c/windows/inf" && ls oem*.inf strobix-dfu.inf 2>/dev/null) || true
+[ -z "$left" ] || fail "uninstall left in the driver store: $left"
+log "uninstall removes two versions of the package"
 
 copy=$work/wrong-hardware-ID
 mkdir "$work/wrong-id"

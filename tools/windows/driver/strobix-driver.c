@@ -5,7 +5,7 @@
  *
  *   strobix-driver show <inf>       class, provider, catalog, device, hardware ID, install section
  *   strobix-driver install <inf>    into the driver store; a unit connected now gets it at once
- *   strobix-driver uninstall <inf>  every copy of this INF out of the driver store
+ *   strobix-driver uninstall <inf>  every version of this package out of the driver store
  *
  * One line per step on stdout (the installer keeps them as its log). Exit
  * status 0 when done, 1 on failure, 2 on wrong use. Through SetupAPI rather
@@ -17,7 +17,6 @@
 #include <setupapi.h>
 #include <newdev.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -164,31 +163,29 @@ static int install(const WCHAR *path)
     return 0;
 }
 
-static BYTE *read_file(const WCHAR *path, DWORD *size)
+/* Ours are the store's INFs with our provider and catalog: every version of
+   the package that this program or an earlier one added, so that none is left
+   to bind the unit after an update of the program and its uninstall. */
+static BOOL ours(const WCHAR *candidate, const Package *p)
 {
-    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return NULL;
-    BYTE *data = NULL;
-    *size = GetFileSize(f, NULL);
-    DWORD got = 0;
-    if (*size != INVALID_FILE_SIZE && (data = malloc(*size + 1))
-        && (!ReadFile(f, data, *size, &got, NULL) || got != *size)) {
-        free(data);
-        data = NULL;
-    }
-    CloseHandle(f);
-    return data;
+    WCHAR provider[TEXT_MAX], catalog[TEXT_MAX];
+    HINF inf = SetupOpenInfFileW(candidate, NULL, INF_STYLE_WIN4, NULL);
+    if (inf == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL same = version_value(inf, L"Provider", provider) && version_value(inf, L"CatalogFile", catalog)
+                && !_wcsicmp(provider, p->provider) && !_wcsicmp(catalog, p->catalog);
+    SetupCloseInfFile(inf);
+    return same;
 }
 
-/* The driver store keeps the INF unchanged under a name of its own
-   (oem<N>.inf): ours are the byte-for-byte copies. */
+/* Windows stores a package's INF as oem<N>.inf; Wine keeps the INF's own
+   name while it is free. Windows' own INFs are never looked at. */
 static int uninstall(const WCHAR *path)
 {
-    DWORD size, other_size;
-    BYTE *ours = read_file(path, &size);
-    if (!ours)
-        return fail("cannot read", path, GetLastError());
+    Package p;
+    if (read_package(path, &p))
+        return 1;
+    const WCHAR *own_name = wcsrchr(path, L'\\') ? wcsrchr(path, L'\\') + 1 : path;
     WCHAR dir[MAX_PATH], pattern[MAX_PATH], candidate[MAX_PATH];
     GetWindowsDirectoryW(dir, MAX_PATH);
     wcscat(dir, L"\\inf\\");
@@ -197,13 +194,10 @@ static int uninstall(const WCHAR *path)
     HANDLE search = FindFirstFileW(pattern, &found);
     int removed = 0, status = 0;
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-        if (found.nFileSizeHigh || found.nFileSizeLow != size)
+        if (_wcsnicmp(found.cFileName, L"oem", 3) && _wcsicmp(found.cFileName, own_name))
             continue;
         swprintf(candidate, MAX_PATH, L"%ls%ls", dir, found.cFileName);
-        BYTE *other = read_file(candidate, &other_size);
-        BOOL same = other && other_size == size && !memcmp(other, ours, size);
-        free(other);
-        if (!same)
+        if (!ours(candidate, &p))
             continue;
         if (SetupUninstallOEMInfW(found.cFileName, SUOI_FORCEDELETE, NULL)) {
             say("removed from the driver store: ", found.cFileName);
@@ -214,7 +208,6 @@ static int uninstall(const WCHAR *path)
     }
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
-    free(ours);
     if (!removed && !status)
         printf("not in the driver store\n");
     return status;
