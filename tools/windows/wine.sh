@@ -23,9 +23,11 @@ wait_for() {
 
 # Prints a visible window whose title matches, or fails when there is none.
 # Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
-# at goes away, as Wine's start-up windows do.
+# at goes away, as Wine's start-up windows do. One search once sat for minutes
+# with the window long on the screen, so each has a limit of its own and the
+# next poll asks again.
 window_named() { # <title regex>
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
+    timeout 10 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
 }
 
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
