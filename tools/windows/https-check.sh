@@ -102,9 +102,11 @@ stop_nginx() {
 }
 
 # Ctrl+C in the outcome box puts its title, text and buttons on the clipboard.
+# xclip waits for the clipboard's owner, Wine, which once did not answer for
+# 13 minutes: each read has a limit, and the next poll copies again.
 box_text() {
     xdotool key ctrl+c
-    xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p | grep .
+    timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p | grep .
 }
 box_shown() { box_text >/dev/null; }
 
