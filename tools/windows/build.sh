@@ -53,6 +53,8 @@ done
 cp "$DFU_TREE/dfu-util.exe" "$DFU_TREE"/COPYING.* "$out/dfu-util/"
 # Linked into the program.
 cp "$SODIUM_TREE/COPYING.libsodium" "$out/"
+# The unit's USB driver package, which the installer adds to Windows.
+"$here/driver/build-driver.sh" "$out/driver"
 # Plugins come from this folder only, never from the path Qt was built for.
 printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
 

@@ -22,7 +22,7 @@ system_dlls=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll d3d9
  dwrite.dll dxgi.dll gdi32.dll imm32.dll iphlpapi.dll kernel32.dll mpr.dll msvcrt.dll netapi32.dll ntdll.dll
  ole32.dll oleaut32.dll opengl32.dll rpcrt4.dll secur32.dll setupapi.dll shell32.dll shlwapi.dll user32.dll
  userenv.dll usp10.dll uxtheme.dll version.dll winmm.dll winspool.drv ws2_32.dll wtsapi32.dll dnsapi.dll
- winhttp.dll wininet.dll hid.dll cfgmgr32.dll "
+ winhttp.dll wininet.dll hid.dll cfgmgr32.dll newdev.dll "
 
 # shellcheck disable=SC2086,SC2116  # joins the lines into one
 system_dlls=" $(echo $system_dlls) "

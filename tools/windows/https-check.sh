@@ -48,14 +48,7 @@ trap cleanup EXIT
 "$here/../test-certs.sh" "$work/certs"
 wine_session "$work" || fail "no Wine session"
 
-# The test CA into the machine's trusted root store: the registry value holds
-# the certificate as Windows serialises it, property 32 (the encoded
-# certificate), under the SHA-1 thumbprint.
-der=$(openssl x509 -in "$work/certs/ca.pem" -outform DER | od -An -tx1 -v | tr -d ' \n')
-le_length=$(printf '%08x' $((${#der} / 2)) | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/')
-thumb=$(openssl x509 -in "$work/certs/ca.pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-timeout 60 wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
-    /v Blob /t REG_BINARY /d "2000000001000000$le_length$der" /f >/dev/null 2>&1 || fail "cannot add the test CA"
+trust_root_ca "$work/certs/ca.pem" || fail "cannot add the test CA"
 
 localappdata=$(timeout 60 wine cmd /c 'echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
 data="$(unix_path "$localappdata")/Orvane kelvio GmbH/strobix Firmware Updater/kelvio"
@@ -109,9 +102,11 @@ stop_nginx() {
 }
 
 # Ctrl+C in the outcome box puts its title, text and buttons on the clipboard.
+# xclip waits for the clipboard's owner, Wine, which once did not answer for
+# 13 minutes: each read has a limit, and the next poll copies again.
 box_text() {
     xdotool key ctrl+c
-    xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p | grep .
+    timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | sed -n 4p | grep .
 }
 box_shown() { box_text >/dev/null; }
 

@@ -52,14 +52,14 @@ echo "from an earlier update" > "$data/dfu-util.log"
 t0=$SECONDS
 for run in first second; do
     timeout 180 wine "$setup" /S </dev/null >"$work/setup-$run.log" 2>&1 || fail "$run silent install failed"
-    timeout 120 wineserver -w
+    wine_settle 120 || fail "the prefix did not settle after the $run install"
 done
 log "two silent installs: $((SECONDS - t0)) s"
 
 location=$(reg_value "$key" InstallLocation)
 [ "$location" = "C:\\Program Files\\Orvane kelvio\\$product" ] || fail "installed into '$location'"
 installed=$(unix_path "$location")
-diff -r -x uninstall.exe "$folder" "$installed" >"$work/diff.log" \
+diff -r -x uninstall.exe -x install.log "$folder" "$installed" >"$work/diff.log" \
     || { cat "$work/diff.log" >&2; fail "the installed folder differs from $folder"; }
 if [ -n "$ca" ]; then
     mapfile -t pe < <(pe_files "$installed")
@@ -71,6 +71,22 @@ fi
 [ "$(reg_value "$key" Publisher)" = "Orvane kelvio GmbH" ] || fail "uninstall entry: no Publisher"
 [ -n "$(reg_value "$key" DisplayVersion)" ] || fail "uninstall entry: no DisplayVersion"
 [ "$(reg_value "$key" DisplayIcon)" = "$location\\strobix-updater.exe,0" ] || fail "uninstall entry: no DisplayIcon"
+
+# --- the USB driver: in the prefix's driver store --------------------------
+# Wine's SetupCopyOEMInf keeps the INF's own name where Windows numbers it
+# (oem<N>.inf); either way the store holds the INF unchanged.
+staged_infs() {
+    local f
+    for f in "$drive_c/windows/inf"/*.inf; do
+        if cmp -s "$f" "$folder/driver/strobix-dfu.inf"; then echo "${f##*/}"; fi
+    done
+}
+[ -n "$(staged_infs)" ] || { cat "$installed/driver/install.log" >&2; fail "the driver package is not in the driver store"; }
+grep -q '^in the driver store as ' "$installed/driver/install.log" || fail "the driver step left no log"
+stored_cat=$(find "$drive_c/windows/system32/catroot" -name strobix-dfu.cat | head -n1)
+cmp -s "$stored_cat" "$folder/driver/strobix-dfu.cat" || fail "the driver's catalog is not in the catalog store"
+verify "$installed/driver/strobix-dfu.cat"
+log "driver in the driver store as $(staged_infs)"
 
 # --- start from the shortcut ----------------------------------------------
 shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$product.lnk"
@@ -132,7 +148,7 @@ xdotool key alt+F4
 running_ended() { ! kill -0 "$running_pid" 2>/dev/null; }
 wait_for 30 running_ended || fail "while running: the program did not end after its window was closed"
 timeout 180 wine "$setup" /S </dev/null >"$work/setup-closed.log" 2>&1 || fail "setup /S after the program was closed failed"
-timeout 120 wineserver -w
+wine_settle 120 || fail "the prefix did not settle after the install"
 log "install and uninstall while the program runs, install after: $((SECONDS - t0)) s"
 
 # --- uninstall ------------------------------------------------------------
@@ -141,7 +157,7 @@ quiet=$(reg_value "$key" QuietUninstallString)
 [ "$quiet" = "\"$location\\uninstall.exe\" /S /REMOVESELF _?=$location" ] || fail "QuietUninstallString is '$quiet'"
 quiet_uninstall uninstall || fail "silent uninstall failed"
 # A copy of the uninstaller removes uninstall.exe once the uninstaller has ended.
-timeout 120 wineserver -w
+wine_settle 120 || fail "the prefix did not settle after the uninstall"
 log "silent uninstall: $((SECONDS - t0)) s"
 
 [ ! -e "$drive_c/Program Files/Orvane kelvio" ] || fail "left in Program Files: $(find "$drive_c/Program Files/Orvane kelvio")"
@@ -151,5 +167,23 @@ for k in "$key" "${key/Software/Software\\Wow6432Node}" "${key/HKLM/HKCU}"; do
     ! timeout 60 wine reg query "$k" >/dev/null 2>&1 || fail "uninstall entry left: $k"
 done
 grep -q "earlier update" "$data/dfu-util.log" || fail "the user's data folder was touched"
+
+# --- the USB driver: out of the store; a store that takes nothing ----------
+[ -z "$(staged_infs)" ] || fail "the driver package is still in the driver store: $(staged_infs)"
+# With C:\windows\inf a file, no package gets in: the program is installed all
+# the same, and the log says why the driver is not.
+t0=$SECONDS
+mv "$drive_c/windows/inf" "$work/inf"
+touch "$drive_c/windows/inf"
+timeout 180 wine "$setup" /S </dev/null >"$work/setup-no-driver.log" 2>&1 || fail "the install failed when the driver could not be added"
+wine_settle 120 || fail "the prefix did not settle after the install without driver"
+rm "$drive_c/windows/inf"
+mv "$work/inf" "$drive_c/windows/inf"
+[ -f "$installed/strobix-updater.exe" ] || fail "no program after the driver failed"
+grep -q '^FAILED: ' "$installed/driver/install.log" || fail "the driver's failure is not in driver\\install.log"
+quiet_uninstall uninstall-no-driver || fail "uninstall after the driver failed"
+wine_settle 120 || fail "the prefix did not settle after the uninstall without driver"
+[ ! -e "$installed" ] || fail "left in Program Files after the driver failed: $(find "$installed")"
+log "install with a driver failure: $((SECONDS - t0)) s"
 
 log "installer-check: passed in $((SECONDS - t_start)) s"

@@ -16,6 +16,7 @@ ManifestDPIAware true
 !define PUBLISHER "Orvane kelvio GmbH"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+!include "driver/driver.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -40,7 +41,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 !define MUI_WELCOMEFINISHPAGE_BITMAP "${SIDE_PICTURE}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_TITLE_3LINES
-!define MUI_FINISHPAGE_TEXT "$(DriverNote)"
+!define MUI_FINISHPAGE_TEXT "$DriverFinishText"
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
@@ -52,9 +53,6 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 ; The first language is the one for any Windows that is not German.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "German"
-
-LangString DriverNote ${LANG_ENGLISH} "${PRODUCT} has been installed. Start it from the Start menu.$\r$\n$\r$\nBefore the first update, the flash unit in update mode (USB ID 0483:df11) needs the WinUSB driver, installed once with a WinUSB driver installer. Without it the updater reports $\"No compatible device found$\".$\r$\n$\r$\nUninstalling keeps the downloaded images and logs in %LOCALAPPDATA%\Orvane kelvio GmbH\${PRODUCT}\kelvio."
-LangString DriverNote ${LANG_GERMAN} "${PRODUCT} ist installiert. Sie starten es über das Startmenü.$\r$\n$\r$\nVor dem ersten Update braucht das Blitzgerät im Update-Modus (USB-ID 0483:df11) den WinUSB-Treiber, einmal installiert mit einem WinUSB-Treiberinstaller. Ohne ihn meldet das Programm $\"Kein kompatibles Gerät gefunden$\".$\r$\n$\r$\nBeim Deinstallieren bleiben die geladenen Images und Protokolle in %LOCALAPPDATA%\Orvane kelvio GmbH\${PRODUCT}\kelvio erhalten."
 
 !include "${__FILEDIR__}\running.nsh"
 
@@ -106,6 +104,7 @@ fresh:
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+    !insertmacro DRIVER_INSTALL
 SectionEnd
 
 ; Only what the installer put there: files the user added to the folder stay,
@@ -113,6 +112,7 @@ SectionEnd
 Section "Uninstall"
     Push $INSTDIR
     Call un.StopIfRunning
+    !insertmacro DRIVER_UNINSTALL
     Delete "${SHORTCUT}"
     !include "${FILE_LIST}"
     Delete "$INSTDIR\uninstall.exe"

@@ -28,9 +28,11 @@ xdotool() { timeout 10 xdotool "$@"; }
 
 # Prints a visible window whose title matches, or fails when there is none.
 # Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
-# at goes away, as Wine's start-up windows do.
+# at goes away, as Wine's start-up windows do. One search once sat for minutes
+# with the window long on the screen, so each has a limit of its own and the
+# next poll asks again.
 window_named() { # <title regex>
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
+    timeout 10 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
 }
 
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
@@ -47,6 +49,39 @@ wine_session() { # <work folder> [screen WIDTHxHEIGHT]
     timeout 180 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; return 1; }
     timeout 120 wineserver -w || { echo "wineserver did not settle" >&2; return 1; }
     log "wine prefix: $((SECONDS - t0)) s"
+}
+
+# Puts a CA certificate (PEM) into the prefix's trusted root store, as an
+# admin places a company CA: the registry value holds the certificate as
+# Windows serialises it, property 32 (the encoded certificate), under the
+# SHA-1 thumbprint.
+trust_root_ca() { # <PEM file>
+    local der le_length thumb
+    der=$(openssl x509 -in "$1" -outform DER | od -An -tx1 -v | tr -d ' \n')
+    le_length=$(printf '%08x' $((${#der} / 2)) | sed 's/\(..\)\(..\)\(..\)\(..\)/\4\3\2\1/')
+    thumb=$(openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    timeout 60 wine reg add "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" \
+        /v Blob /t REG_BINARY /d "2000000001000000$le_length$der" /f >/dev/null 2>&1
+}
+
+# Waits until the prefix's programs have ended, at most <seconds>. Wine's
+# desktop process (explorer.exe /desktop) misses the end of a program that quits
+# while the desktop starts, and then stays for good, so that `wineserver -w`
+# alone would wait for nothing: when it is all that is left beside Wine's own
+# services, the prefix is ended.
+wine_settle() { # <seconds>
+    local end=$((SECONDS + $1)) procs
+    until timeout 10 wineserver -w; do
+        procs=$(timeout 30 wine winedbg --command 'info proc' </dev/null 2>/dev/null | tr -d '\r' \
+            | grep -o "'[^']*'") || procs=
+        if grep -qx "'explorer.exe'" <<<"$procs" \
+            && ! grep -qvxE "'(explorer|services|svchost|plugplay|winedevice|rpcss|start|winedbg|conhost)\.exe'" <<<"$procs"; then
+            log "ending Wine's desktop, which outlived the last program"
+            timeout 30 wineserver -k || true
+            return 0
+        fi
+        [ "$SECONDS" -lt "$end" ] || return 1
+    done
 }
 
 # Ends the prefix's processes and the X server.
