@@ -22,17 +22,15 @@ wait_for() {
 }
 
 # Now and then an X request of xdotool's stays unanswered for minutes under
-# Wine on a busy machine (it went on once another client connected): every
-# call is bounded, and the polls that use it simply ask again.
+# Wine on a busy machine, a window search with the window long on the screen
+# among them: every call is bounded, and the polls that use it ask again.
 xdotool() { timeout 10 xdotool "$@"; }
 
 # Prints a visible window whose title matches, or fails when there is none.
 # Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
-# at goes away, as Wine's start-up windows do. One search once sat for minutes
-# with the window long on the screen, so each has a limit of its own and the
-# next poll asks again.
+# at goes away, as Wine's start-up windows do.
 window_named() { # <title regex>
-    timeout 10 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
 }
 
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
