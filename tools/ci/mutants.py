@@ -73,6 +73,8 @@ MUTANTS = [
      ["tst_dfuutil"]),
     ("identity not read again after the write", "dfu/dfuutilinstaller.cpp",
      "ok = unitHoldsImage() && identifiesAsBefore();", "ok = unitHoldsImage();", ["tst_dfuutil"]),
+    ("a model's bootloader reports another transfer size", "tools/virtualunit/src/dfu.h",
+     "kTransferSize = 2048;", "kTransferSize = 1024;", ["virtualunit_memory"]),
     # --- identification
     ("first area reads 4 bytes", "dfu/dfuutilotp.cpp", '"0x0800F800:8"', '"0x0800F800:4"',
      ["tst_dfuutil"]),
