@@ -9,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
+    Strobix::useHighDpiScaling();
     Strobix::Application app(argc, argv);
 #ifdef Q_OS_UNIX
     const Strobix::UnixSignals signalsEndTheLoop;

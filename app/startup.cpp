@@ -5,11 +5,24 @@
 #include "ui/updatewidget.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QNetworkProxyFactory>
 #include <QStandardPaths>
 
 namespace Strobix {
+
+void useHighDpiScaling()
+{
+    // The window and the help dialog are laid out in logical pixels. Without
+    // this, the fonts grow with the display's scaling and the fixed sizes do
+    // not, which cuts the help text off. Qt's default rounding would show
+    // 150 % as 200 % and 125 % as 100 %.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    // Pictures with a devicePixelRatio, so that the @2x ones are drawn sharp.
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
 
 void setApplicationIdentity()
 {

@@ -5,6 +5,10 @@ namespace Strobix {
 
 class Application;
 
+// Lets Qt scale the whole interface with the display's scaling (125 %, 150 %,
+// 200 %), before the application object exists.
+void useHighDpiScaling();
+
 // Organisation name and domain, application name; the data location derives from them.
 void setApplicationIdentity();
 

@@ -17,11 +17,7 @@ root=$PWD
 
 ./tools/install-deps.sh
 # The first-frame probe talks to the X server's DAMAGE extension.
-if ! dpkg-query -W -f='${Status}' libxdamage-dev 2>/dev/null | grep -q 'install ok installed'; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libxdamage-dev
-fi
+./tools/install-deps.sh libxdamage-dev
 
 build=$(realpath -m "${STROBIX_BENCH_BUILD:-build-bench}")
 port=${STROBIX_BENCH_PORT:-48277}

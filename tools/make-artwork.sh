@@ -4,7 +4,7 @@
 # the output is reproducible: rerunning overwrites the files with identical
 # bytes.
 #
-# Needs (Debian packages): imagemagick, fonts-dejavu-core, python3.
+# Needs (Debian packages): imagemagick, fonts-dejavu-core, python3, perl.
 # Usage: tools/make-artwork.sh [--preview DIR]
 #   --preview DIR  also writes PNG views and a composed window mock-up to DIR.
 set -euo pipefail
@@ -42,11 +42,35 @@ INK='#263342'
 # ---------------------------------------------------------------------------
 # Helpers
 
+# The window's pictures are drawn twice: at their own size, and at twice that
+# under "@2x" names, which Qt picks by itself on a display scaled above 100 %.
+# draw runs convert with every length multiplied by SCALE: sizes, offsets and
+# blur radii directly, and the drawing commands in a scaled coordinate system,
+# which scales their strokes and text (kerning too) with them.
+SCALE=1
+draw() {
+    if [[ $SCALE == 1 ]]; then
+        convert "$@"
+        return
+    fi
+    local args=() option="" a
+    for a in "$@"; do
+        case $option in
+        -size | -geometry | -resize | -blur)
+            a=$(perl -pe "s/(\d+(?:\.\d+)?)/\$1 * $SCALE/ge" <<< "$a") ;;
+        -draw) a="scale $SCALE,$SCALE $a" ;;
+        esac
+        args+=("$a")
+        option=$a
+    done
+    convert "${args[@]}"
+}
+
 # gloss W H SHAPE OPACITY FADE OUT
 # A white highlight in the form of SHAPE (MVG), OPACITY at the top of the
 # canvas and fading out completely at FADE percent of its height.
 gloss() {
-    convert -size "$1x$2" xc:white \
+    draw -size "$1x$2" xc:white \
         \( \( -size "$1x$2" xc:black -fill white -draw "$3" \) \
            \( -size "$1x$2" gradient:white-black -level "0%,$5%" -evaluate multiply "$4" \) \
            -compose Multiply -composite \) \
@@ -122,7 +146,7 @@ draw_flash_front() {  # OUT
     fresnel=$(lines 57 115 3 'line 310,@.5 430,@.5')
     ridges=$(lines 338 402 4 'line @,293 @,301')
     gloss 480 330 "roundrectangle 332,173 408,186 5,5" 0.55 57 "$work/af-gloss.png"
-    convert -size 480x330 xc:none -draw "
+    draw -size 480x330 xc:none -draw "
         push defs
         $(gradient head '0,44 0,128' "${HEAD[@]}")
         $(gradient diff '0,54 0,118' '#ffffff' 0 '#eef2f6' 0.5 '#cfd8e2' 1)
@@ -210,7 +234,7 @@ draw_flash_side() {  # OUT
 make_background() {  # FLASHLAYER OUT JPEG-OPTIONS...
     local flash=$1 out=$2
     shift 2
-    convert -size 480x480 xc:"$FIELD" \
+    draw -size 480x480 xc:"$FIELD" \
         \( -size 480x330 gradient:"$NAVY_TOP-$NAVY_BOT" \) -geometry +0+0 -compose Over -composite \
         \( -size 360x360 radial-gradient:'rgba(120,160,205,0.42)'-'rgba(120,160,205,0)' \) \
            -geometry +190-10 -compose Over -composite \
@@ -243,7 +267,7 @@ TILE_MVG="
 
 # tile OUT: empty tile with a soft drop shadow
 tile() {
-    convert -size 152x106 xc:"$FIELD" \
+    draw -size 152x106 xc:"$FIELD" \
         \( -size 152x106 xc:none -fill 'rgba(30,45,60,0.30)' \
            -draw "roundrectangle 5,6 147,103 10,10" -blur 0x2 \) -compose Over -composite \
         -draw "$TILE_MVG" "$1"
@@ -254,7 +278,7 @@ round_button() {
     local out=$1 top=$2 bottom=$3 rim=$4
     gloss 152 106 "ellipse 76,52 21,12 0,360" 0.75 62 "$work/btn-gloss.png"
     tile "$work/tile.png"
-    convert "$work/tile.png" \
+    draw "$work/tile.png" \
         \( -size 152x106 xc:none -fill 'rgba(20,30,45,0.45)' -draw "circle 76,68 76,40" -blur 0x2.2 \) \
            -compose Over -composite \
         -draw "
@@ -268,7 +292,7 @@ round_button() {
 
 make_start() {  # OUT
     round_button "$work/start-base.png" '#ffc247' '#e07400' '#a85200'
-    convert "$work/start-base.png" \
+    draw "$work/start-base.png" \
         -font "$FONTB" -pointsize 14 -fill "$INK" \
         -draw "text-anchor middle text 76,25 'Start Update'" \
         \( -size 152x106 xc:none -fill none -stroke 'rgba(120,50,0,0.55)' -strokewidth 6.5 \
@@ -281,7 +305,7 @@ make_start() {  # OUT
 
 make_help() {  # OUT
     round_button "$work/help-base.png" '#6fa3dc' '#2a5d97' '#1d4576'
-    convert "$work/help-base.png" \
+    draw "$work/help-base.png" \
         -font "$FONTB" -pointsize 14 -fill "$INK" \
         -draw "text-anchor middle text 76,25 'Hilfe/Help'" \
         \( -size 152x106 xc:none -font "$FONTB" -pointsize 34 -fill 'rgba(10,30,60,0.6)' \
@@ -295,13 +319,13 @@ make_germany() {  # OUT
     gloss 152 106 "roundrectangle 14,36 138,58 22,22" 0.42 56 "$work/badge-gloss.png"
     gloss 152 106 "ellipse 40,50 12,6 0,360" 0.42 56 "$work/flag-gloss.png"
     # Flag stripes clipped to a disc.
-    convert -size 152x106 xc:none \
+    draw -size 152x106 xc:none \
         -fill '#161616' -draw "rectangle 0,0 152,55.3" \
         -fill '#dd0000' -draw "rectangle 0,55.3 152,68.7" \
         -fill '#ffce00' -draw "rectangle 0,68.7 152,106" \
         \( -size 152x106 xc:black -fill white -draw "circle 40,62 40,42" \) \
         -alpha off -compose CopyOpacity -composite "$work/flag-disc.png"
-    convert "$work/gtile.png" \
+    draw "$work/gtile.png" \
         -font "$FONTB" -pointsize 14 -fill "$INK" \
         -draw "text-anchor middle text 76,25 'kelvio.example'" \
         \( -size 152x106 xc:none -fill 'rgba(20,30,45,0.40)' \
@@ -454,6 +478,16 @@ write_xpm "$work/help.png" "$ui/images/Help.xpm" Help
 write_xpm "$work/germany.png" "$ui/images/Germany.xpm" Germany
 
 make_ico "$ui/strobix.ico"
+
+SCALE=2
+draw_flash_front "$work/flash-front.png"
+make_background "$work/flash-front.png" "$ui/images/background_2@2x.jpg" -quality 88 -interlace None
+make_start "$work/start.png"
+make_help "$work/help.png"
+make_germany "$work/germany.png"
+write_xpm "$work/start.png" "$ui/images/Start@2x.xpm" Start_2x
+write_xpm "$work/help.png" "$ui/images/Help@2x.xpm" Help_2x
+write_xpm "$work/germany.png" "$ui/images/Germany@2x.xpm" Germany_2x
 
 if [[ -n $preview ]]; then
     for f in images/background.jpg images/background_2.jpg images/Start.xpm \

@@ -24,9 +24,11 @@ UpdateWidget::UpdateWidget(QWidget *parent)
     setMinimumSize(480, 480);
     setMaximumSize(480, 480);
 
+    // Through QIcon, which takes the @2x picture by itself on a scaled display
+    // and gives it the display's size (720 pixels at 150 %).
     QPalette palette;
-    palette.setBrush(QPalette::All, QPalette::Window,
-                     QBrush(QPixmap(QStringLiteral(":images/background_2.jpg"))));
+    const QIcon background(QStringLiteral(":images/background_2.jpg"));
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(background.pixmap(480, 480)));
     setPalette(palette);
     setAutoFillBackground(true);
 
@@ -47,7 +49,8 @@ UpdateWidget::UpdateWidget(QWidget *parent)
 QPushButton *UpdateWidget::addPictureButton(const QString &picture, const QPoint &topLeft)
 {
     auto *button = new QPushButton(this);
-    button->setIcon(QIcon(QPixmap(picture)));
+    // From the file, so that QIcon adds the @2x picture where there is one.
+    button->setIcon(QIcon(picture));
     // The captions are part of the pictures, so they show at their own size.
     button->setIconSize(QSize(152, 106));
     button->move(topLeft);

@@ -39,6 +39,13 @@ bool holdsImageForUnit(QFile &file)
     return ok;
 }
 
+// A full disk is the folder's problem, not the network's: the help for a
+// failed download would send the user the wrong way.
+QString downloadFailure(const Http &downloader)
+{
+    return QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText);
+}
+
 // On a network share an updater on another computer may hold the lock.
 bool isLocal(const QString &folder)
 {
@@ -195,7 +202,7 @@ void FirmwareUpdater::httpFinished()
     }
     if (!imageFile->exists() || !holdsImageForUnit(*imageFile)) {
         imageFile->remove();
-        reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
+        reportFailure(downloadFailure(downloader));
         return;
     }
     if (ImageSignature(firmwarePublicKeys).required())
@@ -225,7 +232,7 @@ void FirmwareUpdater::signatureFinished()
     signature->remove();
     imageFile->remove();
     logRefusal(QFileInfo(*imageFile).fileName(), problem);
-    reportFailure(QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText));
+    reportFailure(downloadFailure(downloader));
 }
 
 void FirmwareUpdater::install()

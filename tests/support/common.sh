@@ -34,11 +34,14 @@ stop_all() {
     wait "${background[@]}" 2> /dev/null || true
 }
 
-# An X server of its own (display chosen by Xvfb), exported as DISPLAY.
-start_xvfb() {
+# An X server of its own (display chosen by Xvfb), exported as DISPLAY. Its
+# screen has 96 dots per inch, as a desktop at 100 % reports: at Xvfb's own
+# 100, Qt would scale the updater by 1.04. It keeps what is set on its root
+# window (-noreset) when the client that set it ends.
+start_xvfb() { # [WIDTHxHEIGHT]
     local fd display=""
     exec {fd}<> <(:)
-    Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+    Xvfb -displayfd "$fd" -screen 0 "${1:-1024x768}x24" -dpi 96 -noreset -nolisten tcp > /dev/null 2>&1 &
     background+=($!)
     read -r -t 30 -u "$fd" display
     exec {fd}>&-

@@ -17,17 +17,7 @@ jobs=${STROBIX_JOBS:-$(nproc)}
 harnesses=(progress identification chunktotext dfuseimage)
 
 # clang and its fuzzer runtime are not among the build's own packages.
-missing=()
-for p in clang-14 libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+./tools/install-deps.sh clang-14 libclang-rt-14-dev
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DSTROBIX_FUZZ=ON -DSTROBIX_BUILD_TESTS=OFF > /dev/null

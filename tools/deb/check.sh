@@ -29,9 +29,11 @@ step() { # NAME: ends the step that ran since the last call
     times+=("$1 $((SECONDS - step_start)) s")
     step_start=$SECONDS
 }
+# Waits for another apt on the machine rather than failing on its lock.
+apt_get=(apt-get -o DPkg::Lock::Timeout=600)
 purge_on_exit=0
 finish() {
-    [ "$purge_on_exit" = 0 ] || apt-get purge -y -qq "$package" > /dev/null 2>&1 || true
+    [ "$purge_on_exit" = 0 ] || "${apt_get[@]}" purge -y -qq "$package" > /dev/null 2>&1 || true
     [ ${#times[@]} -eq 0 ] || printf '  %s\n' "${times[@]}"
 }
 trap finish EXIT
@@ -71,10 +73,10 @@ step "lintian, desktop-file-validate, appstreamcli"
 
 if dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q 'install ok installed'; then
     echo "Purging the $package that was installed before"
-    apt-get purge -y -qq "$package" > /dev/null
+    "${apt_get[@]}" purge -y -qq "$package" > /dev/null
 fi
 purge_on_exit=1
-apt-get install -y -q --no-install-recommends "$deb" > "$out/install.log"
+"${apt_get[@]}" install -y -q --no-install-recommends "$deb" > "$out/install.log"
 dpkg -L "$package" > "$out/files.txt"
 [ "$(readlink -f /usr/lib/$package/dfu-util/dfu-util.exe)" = "$(readlink -f /usr/bin/dfu-util)" ] \
     || { echo "check: dfu-util/dfu-util.exe does not lead to the system's dfu-util" >&2; exit 1; }
@@ -88,7 +90,7 @@ step "virtual unit (from $build)"
 "$top/tools/deb/update.sh" "$build/virtualunit/lib" "$build/virtualunit/vu-tool" "$port"
 step "headless update with the installed launcher"
 
-apt-get purge -y -q "$package" > "$out/purge.log"
+"${apt_get[@]}" purge -y -q "$package" > "$out/purge.log"
 purge_on_exit=0
 left=()
 while IFS= read -r path; do

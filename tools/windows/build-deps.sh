@@ -84,6 +84,7 @@ Dir::Etc::SourceParts "$apt_dir/sources.list.d";
 Dir::State::Lists "$apt_dir/lists";
 Dir::Cache "$apt_dir/cache";
 APT::Sandbox::User "root";
+DPkg::Lock::Timeout "600";
 CONF
     export APT_CONFIG=$apt_dir/apt.conf
     apt-get update -qq

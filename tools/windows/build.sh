@@ -2,7 +2,7 @@
 # Cross-builds the updater for Windows and assembles a folder that runs as it
 # is (program, Qt and mingw runtime DLLs, Qt plugins, dfu-util/dfu-util.exe),
 # plus a zip of it and an installer (installer.sh; STROBIX_WINDOWS_INSTALLER=0
-# leaves it out). The program and dfu-util.exe are signed when
+# leaves it out). Every .exe and .dll in it is signed when
 # STROBIX_SIGN_PKCS12 is set (sign.sh).
 # Needs the trees from build-deps.sh.
 # Usage: build.sh [build folder]   (default: <repo>/build-windows)
@@ -56,7 +56,10 @@ cp "$SODIUM_TREE/COPYING.libsodium" "$out/"
 # Plugins come from this folder only, never from the path Qt was built for.
 printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\n' > "$out/qt.conf"
 
-"$here/sign.sh" "$out/strobix-updater.exe" "$out/dfu-util/dfu-util.exe"
+# Every program and DLL we ship, Qt's and mingw's too: Smart App Control and
+# company policies judge each file on its own.
+mapfile -t pe < <(pe_files "$out")
+"$here/sign.sh" "${pe[@]}"
 "$here/check-folder.sh" "$out" >&2
 
 zipfile=$build/$name-$version-windows-x64.zip
@@ -68,5 +71,6 @@ rm -f "$zipfile"
 log "folder: $out ($(du -sh "$out" | cut -f1)); zip: $zipfile ($(du -h "$zipfile" | cut -f1))"
 [ "${STROBIX_WINDOWS_INSTALLER:-1}" = 0 ] \
     || timed "installer" "$here/installer.sh" "$out" "$version" "$build/$name-$version-windows-x64-setup.exe"
+"$here/sign.sh" --warn-untimestamped
 log "build.sh done in $((SECONDS - t_start)) s"
 echo "$out"

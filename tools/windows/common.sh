@@ -25,17 +25,15 @@ logged() {
 
 # Installs the given Debian packages only when one of them is missing.
 ensure_packages() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    log "installing: ${missing[*]}"
-    local sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "$(dirname "${BASH_SOURCE[0]}")/../install-deps.sh" "$@"
+}
+
+# Prints every Windows program and DLL (PE file: "MZ" at the start) under a folder.
+pe_files() { # <folder>
+    local f
+    while IFS= read -r -d '' f; do
+        [ "$(head -c 2 "$f")" != MZ ] || printf '%s\n' "$f"
+    done < <(find "$1" -type f -print0 | sort -z)
 }
 
 mingw_gcc_version() {

@@ -17,12 +17,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 . "$here/common.sh"
 . "$here/wine.sh"
-
-if [ "${STROBIX_E2E_NETNS:-}" != 1 ]; then
-    ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx-light curl dfu-util python3 iproute2
-    exec env STROBIX_E2E_NETNS=1 unshare -n -- "$0" "$@"
-fi
-ip link set lo up
+. "$repo/tests/support/common.sh"
+# Before the namespace, which has no way out to the package archive.
+ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx-light curl dfu-util python3 iproute2
+own_loopback "$0" "$@"
 
 t_start=$SECONDS
 build=$(cd "${1:?usage: e2e.sh <build folder> [vu-tool]}" && pwd)

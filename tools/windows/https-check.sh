@@ -10,27 +10,27 @@
 # same signature: the download text, no file, the unit untouched.
 # The unit is the virtual one behind build.sh's test dfu-util.exe (as in e2e.sh).
 # The program's text in the outcome box is read through Ctrl+C, which copies a
-# Windows message box's text. Runs in a network namespace of its own (root), so
-# the port compiled into the program is free.
+# Windows message box's text. Runs in a network namespace of its own (as
+# tests/support/common.sh's own_loopback makes it), so the port compiled into
+# the program is free.
 # Usage: https-check.sh <build folder of build.sh, built for https://localhost:PORT/firmware/> [vu-tool]
 #   vu-tool defaults to <repo>/build/virtualunit/vu-tool (built by test.sh).
 set -euo pipefail
 shopt -s inherit_errexit
-if [ "${STROBIX_HTTPS_CHECK_NETNS:-}" != 1 ]; then
-    exec unshare -n env STROBIX_HTTPS_CHECK_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 . "$here/common.sh"
 . "$here/wine.sh"
+. "$repo/tests/support/common.sh"
+# Before the namespace, which has no way out to the package archive.
+ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util minisign
+own_loopback "$0" "$@"
 t_start=$SECONDS
 build=$(cd "${1:?usage: https-check.sh <build folder> [vu-tool]}" && pwd)
 vutool=${2:-$repo/build/virtualunit/vu-tool}
 folder=$build/strobix-updater
 [ -f "$build/test-dfu-util/dfu-util.exe" ] || { echo "https-check: no test dfu-util.exe in $build" >&2; exit 1; }
 [ -x "$vutool" ] || { echo "https-check: no vu-tool at $vutool (./test.sh builds it)" >&2; exit 1; }
-ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util minisign
 
 url=$(grep -aoE 'https://localhost:[0-9]+/firmware/' "$folder/strobix-updater.exe" | head -n1 || true)
 [ -n "$url" ] || { echo "https-check: the program's firmware URL is not https://localhost:<port>/firmware/" >&2; exit 1; }
@@ -123,8 +123,8 @@ run_case() { # <certificate> <expected text in the box> [name of the row]
     (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$name.log" 2>&1) &
     app_pid=$!
     wine_pids+=("$app_pid")
-    win=$(timeout 90 xdotool search --sync --onlyvisible --name "$title" 2>/dev/null | head -n1) || true
-    [ -n "$win" ] || fail "$name: the main window did not appear"
+    wait_for 90 window_named "$title" >/dev/null || fail "$name: the main window did not appear"
+    win=$(window_named "$title")
     # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do

@@ -2,11 +2,13 @@
 # Installs, starts and uninstalls the Windows installer under Wine and Xvfb,
 # as an admin and a user would:
 #   - silent install (/S), twice: the second replaces the first;
-#   - the installed folder is the one the installer was made from, signed files
-#     verify against the CA (when given), the uninstall entry names publisher,
+#   - the installed folder is the one the installer was made from, every program
+#     and DLL verifies against the CA (when given), the uninstall entry names publisher,
 #     version and icon;
 #   - the program starts from the Start-menu shortcut's target and working
 #     folder and shows its main window (screenshot windows-installed.png);
+#   - while the program runs, a silent install and the entry's silent uninstall
+#     end with 2 and change nothing; after it is closed, an install works;
 #   - the uninstall entry's silent command removes the program folder, the
 #     shortcut and the entry, and leaves the user's data folder alone.
 # Usage: installer-check.sh <setup.exe> <folder it was made from> [CA file]
@@ -59,7 +61,11 @@ location=$(reg_value "$key" InstallLocation)
 installed=$(unix_path "$location")
 diff -r -x uninstall.exe "$folder" "$installed" >"$work/diff.log" \
     || { cat "$work/diff.log" >&2; fail "the installed folder differs from $folder"; }
-for f in strobix-updater.exe dfu-util/dfu-util.exe uninstall.exe; do verify "$installed/$f"; done
+if [ -n "$ca" ]; then
+    mapfile -t pe < <(pe_files "$installed")
+    for f in "${pe[@]}"; do verify "$f"; done
+    log "signatures: the installer and ${#pe[@]} programs and DLLs verify"
+fi
 
 [ "$(reg_value "$key" DisplayName)" = "$product" ] || fail "uninstall entry: no DisplayName"
 [ "$(reg_value "$key" Publisher)" = "Orvane kelvio GmbH" ] || fail "uninstall entry: no Publisher"
@@ -79,8 +85,8 @@ t0=$SECONDS
 (cd "$(unix_path "$workdir")" && exec timeout 120 wine "$target" </dev/null >"$work/app.log" 2>&1) &
 app_pid=$!
 wine_pids+=("$app_pid")
-win=$(timeout 90 xdotool search --sync --onlyvisible --name "^$product\$" 2>/dev/null | head -n1) || true
-[ -n "$win" ] || fail "the main window did not appear"
+wait_for 90 window_named "^$product\$" >/dev/null || fail "the main window did not appear"
+win=$(window_named "^$product\$")
 drawn() { [ "$(import -window "$win" png:- 2>/dev/null | identify -format '%k' - 2>/dev/null || echo 0)" -gt 100 ]; }
 wait_for 30 drawn || fail "the main window was not drawn"
 import -window root "$work/windows-installed.png"
@@ -94,13 +100,47 @@ wait_for 30 app_ended || fail "the program did not end after its window was clos
 timeout 30 wineserver -w || true
 log "started from the shortcut: $((SECONDS - t0)) s"
 
+# --- while the program runs -----------------------------------------------
+# Its files are held open, so a silent install or uninstall must end with
+# exit code 2 and change nothing at all; once the program is closed, both
+# work again (the uninstall is the next part's).
+t0=$SECONDS
+# Every file and folder of the installation with its inode and change time,
+# the shortcut, and the uninstall entry.
+installation() {
+    find "$installed" "$shortcut" -printf '%i %C@ %s %p\n' | sort
+    timeout 60 wine reg query "$key" /s </dev/null 2>/dev/null | tr -d '\r'
+}
+# The entry's quiet uninstall command as a Windows tool runs it: the whole line
+# through cmd, which waits for it and passes on its exit code.
+quiet_uninstall() { # <log name>
+    printf '@%s\r\n' "$(reg_value "$key" QuietUninstallString)" >"$work/quiet-uninstall.bat"
+    timeout 120 wine cmd /c "$(timeout 60 winepath -w "$work/quiet-uninstall.bat")" </dev/null >"$work/$1.log" 2>&1
+}
+(cd "$installed" && exec timeout 300 wine "$installed/strobix-updater.exe" </dev/null >"$work/running.log" 2>&1) &
+running_pid=$!
+wine_pids+=("$running_pid")
+wait_for 90 window_named "^$product\$" >/dev/null || fail "while running: the main window did not appear"
+installation >"$work/installation.before"
+rc=0; timeout 180 wine "$setup" /S </dev/null >"$work/setup-running.log" 2>&1 || rc=$?
+[ "$rc" = 2 ] || fail "setup /S while the program runs ended with $rc, not 2"
+installation | diff "$work/installation.before" - >&2 || fail "setup /S while the program runs changed the installation"
+rc=0; quiet_uninstall uninstall-running || rc=$?
+[ "$rc" = 2 ] || fail "the quiet uninstall while the program runs ended with $rc, not 2"
+installation | diff "$work/installation.before" - >&2 || fail "the quiet uninstall while the program runs changed the installation"
+xdotool key alt+F4
+running_ended() { ! kill -0 "$running_pid" 2>/dev/null; }
+wait_for 30 running_ended || fail "while running: the program did not end after its window was closed"
+timeout 180 wine "$setup" /S </dev/null >"$work/setup-closed.log" 2>&1 || fail "setup /S after the program was closed failed"
+timeout 120 wineserver -w
+log "install and uninstall while the program runs, install after: $((SECONDS - t0)) s"
+
 # --- uninstall ------------------------------------------------------------
 t0=$SECONDS
 quiet=$(reg_value "$key" QuietUninstallString)
-uninstaller=${quiet#\"}; uninstaller=${uninstaller%%\"*}
-[ "$quiet" = "\"$uninstaller\" /S" ] || fail "QuietUninstallString is '$quiet'"
-# The uninstaller runs a copy of itself from %TEMP%, so wait for the prefix.
-timeout 120 wine "$uninstaller" /S </dev/null >"$work/uninstall.log" 2>&1 || fail "silent uninstall failed"
+[ "$quiet" = "\"$location\\uninstall.exe\" /S /REMOVESELF _?=$location" ] || fail "QuietUninstallString is '$quiet'"
+quiet_uninstall uninstall || fail "silent uninstall failed"
+# A copy of the uninstaller removes uninstall.exe once the uninstaller has ended.
 timeout 120 wineserver -w
 log "silent uninstall: $((SECONDS - t0)) s"
 

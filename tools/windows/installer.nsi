@@ -56,21 +56,34 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 LangString DriverNote ${LANG_ENGLISH} "${PRODUCT} has been installed. Start it from the Start menu.$\r$\n$\r$\nBefore the first update, the flash unit in update mode (USB ID 0483:df11) needs the WinUSB driver, installed once with a WinUSB driver installer. Without it the updater reports $\"No compatible device found$\".$\r$\n$\r$\nUninstalling keeps the downloaded images and logs in %LOCALAPPDATA%\Orvane kelvio GmbH\${PRODUCT}\kelvio."
 LangString DriverNote ${LANG_GERMAN} "${PRODUCT} ist installiert. Sie starten es über das Startmenü.$\r$\n$\r$\nVor dem ersten Update braucht das Blitzgerät im Update-Modus (USB-ID 0483:df11) den WinUSB-Treiber, einmal installiert mit einem WinUSB-Treiberinstaller. Ohne ihn meldet das Programm $\"Kein kompatibles Gerät gefunden$\".$\r$\n$\r$\nBeim Deinstallieren bleiben die geladenen Images und Protokolle in %LOCALAPPDATA%\Orvane kelvio GmbH\${PRODUCT}\kelvio erhalten."
 
+!include "${__FILEDIR__}\running.nsh"
+
 Function .onInit
     SetShellVarContext all
+    Call StopIfInstalledRunning
 FunctionEnd
 
 Function un.onInit
+    Call un.FinishRemoval
     SetShellVarContext all
+    Push $INSTDIR
+    Call un.StopIfRunning
 FunctionEnd
 
 Section
+    ; Again: the user may have started it, or chosen another folder, since.
+    Call StopIfInstalledRunning
     ; An earlier version goes first, so that none of its files outlive the
     ; uninstaller of this one. _?= runs it in place and waits for it.
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
     StrCmp $0 "" fresh
     IfFileExists "$0\uninstall.exe" 0 fresh
-    ExecWait '"$0\uninstall.exe" /S _?=$0'
+    ExecWait '"$0\uninstall.exe" /S _?=$0' $1
+    ${If} $1 != 0
+        ; It refused (it found the program running) or failed: keep what is there.
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
     Delete "$0\uninstall.exe"
     RMDir "$0"
 fresh:
@@ -88,7 +101,7 @@ fresh:
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\strobix-updater.exe,0"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S /REMOVESELF _?=$INSTDIR'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "https://www.kelvio.example/"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
@@ -98,10 +111,13 @@ SectionEnd
 ; Only what the installer put there: files the user added to the folder stay,
 ; and so does the user's data folder under %LOCALAPPDATA%.
 Section "Uninstall"
+    Push $INSTDIR
+    Call un.StopIfRunning
     Delete "${SHORTCUT}"
     !include "${FILE_LIST}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     RMDir "$PROGRAMFILES64\Orvane kelvio"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    Call un.RemoveSelfLater
 SectionEnd

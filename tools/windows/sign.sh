@@ -6,10 +6,30 @@
 # signatures valid after the certificate expires; releases should set it.
 # Without STROBIX_SIGN_PKCS12 the files stay unsigned, and the script says so.
 # Usage: sign.sh <file>...
+#        sign.sh --warn-untimestamped   (build.sh, at its end)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
 [ $# -gt 0 ] || { echo "usage: sign.sh <file>..." >&2; exit 2; }
+
+# Said once, where the end of a build's output shows it: a signed build without
+# a timestamp must never be released, as its signatures turn invalid the day
+# the certificate expires. (CI has no timestamp server and needs none.)
+if [ "$1" = --warn-untimestamped ]; then
+    [ -n "${STROBIX_SIGN_PKCS12:-}" ] && [ -z "${STROBIX_SIGN_TIMESTAMP:-}" ] || exit 0
+    expiry=$(openssl pkcs12 -in "$STROBIX_SIGN_PKCS12" -passin file:<(printf '%s' "${STROBIX_SIGN_PASSWORD:-}") \
+        -nokeys -clcerts 2>/dev/null | openssl x509 -noout -enddate 2>/dev/null | cut -d= -f2 || true)
+    cat >&2 <<WARN
+****************************************************************************
+sign: NO TIMESTAMP. This build is signed with $STROBIX_SIGN_PKCS12,
+      but STROBIX_SIGN_TIMESTAMP is not set: every signature in it becomes
+      invalid when the certificate expires (${expiry:-on a date not read}).
+      Do not release it; set STROBIX_SIGN_TIMESTAMP to an RFC 3161 timestamp
+      server (README, "Signing").
+****************************************************************************
+WARN
+    exit 0
+fi
 
 if [ -z "${STROBIX_SIGN_PKCS12:-}" ]; then
     for f in "$@"; do echo "sign: UNSIGNED (no STROBIX_SIGN_PKCS12): $f" >&2; done

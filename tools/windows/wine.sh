@@ -21,10 +21,17 @@ wait_for() {
     done
 }
 
+# Prints a visible window whose title matches, or fails when there is none.
+# Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
+# at goes away, as Wine's start-up windows do.
+window_named() { # <title regex>
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
+}
+
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
-wine_session() { # <work folder>
+wine_session() { # <work folder> [screen WIDTHxHEIGHT]
     local work=$1 t0=$SECONDS
-    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 5 -screen 0 "${2:-1024x768}x24" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
     wine_pids+=($!)
     wait_for 30 test -s "$work/display" || { echo "Xvfb did not start" >&2; return 1; }
     DISPLAY=:$(head -n1 "$work/display")
