@@ -42,30 +42,27 @@ protected:
     }
 };
 
-#ifdef Q_OS_WIN
-// dfu-util.exe gets its arguments in the ANSI code page, which cannot spell
-// every user's profile folder (such as "山田" on code page 1252): it would look
-// for another folder. So it runs in the data folder and gets the bare names of
-// our own files there. 8.3 short paths would not do: the dump does not exist
-// before the upload, and a volume may have no short names at all. The program
-// is named by its full path beside ours, where Windows looked first for the
-// relative path.
+// How the tool is started: by its relative path, in our working folder, with
+// the arguments as they are; on Windows by its full path, in the data folder.
 void startTool(QProcess &process, const QStringList &arguments)
 {
+#ifdef Q_OS_WIN
+    // dfu-util.exe gets its arguments in the ANSI code page, which cannot spell
+    // every user's profile folder (such as "山田" on code page 1252): it would look
+    // for another folder. So it runs in the data folder and gets the bare names of
+    // our own files there. 8.3 short paths would not do: the dump does not exist
+    // before the upload, and a volume may have no short names at all.
     QStringList toolArguments;
     for (const QString &argument : arguments)
         toolArguments << (argument.startsWith(dataFolder) ? argument.mid(dataFolder.size()) : argument);
     process.setWorkingDirectory(dataFolder);
+    // Beside the program, where Windows looked first for the relative path.
     process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QString::fromLatin1(DfuUtil::programPath),
                   toolArguments, QIODevice::ReadOnly);
-}
 #else
-// By its relative path, in our working folder, with the arguments as they are.
-void startTool(QProcess &process, const QStringList &arguments)
-{
     process.start(QString::fromLatin1(DfuUtil::programPath), arguments, QIODevice::ReadOnly);
-}
 #endif
+}
 
 } // namespace
 
