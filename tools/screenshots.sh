@@ -132,5 +132,9 @@ wait "$server" 2>/dev/null || true
 click 74 393
 lasting_window; box=$window
 shot failure-box
-confirm "$box"
-gone "$box"
+# Ended with the box open, as a logout would (SIGTERM is a close to it). A box
+# confirmed here races the window manager: Qt asks openbox's frame of the box
+# where it is while openbox takes that frame down, and now and then prints a
+# BadWindow error. Ended so, the updater handles no more window events.
+kill "$app"
+wait "$app" || { echo "the updater did not end cleanly" >&2; exit 1; }
