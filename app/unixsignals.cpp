@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,8 +27,12 @@ UnixSignals::UnixSignals(QObject *parent)
     : QObject(parent)
 {
     std::signal(SIGXFSZ, SIG_IGN);
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPair) != 0)
         return;
+    // dfu-util must not inherit them. Set apart from socketpair(), as macOS
+    // has no SOCK_CLOEXEC; no other thread starts a process yet.
+    for (int end : signalPair)
+        ::fcntl(end, F_SETFD, FD_CLOEXEC);
     notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
     connect(notifier, SIGNAL(activated(int)), this, SLOT(signalArrived()));
 

@@ -7,12 +7,14 @@ class QSocketNotifier;
 
 namespace Strobix {
 
-// SIGTERM ("End process"), SIGHUP (a closed terminal) and SIGINT end the
-// program as closing its window does: a running dfu-util is let finish
-// first, so the unit is never left half-written. A file size limit shows up
-// as a failed write instead of killing the program (SIGXFSZ is ignored).
-// Qt's pattern for Unix signals: the handler only writes a byte to a socket
-// pair, and the event loop does the rest.
+// SIGTERM ("End process", a logout), SIGHUP (a closed terminal) and SIGINT
+// (Ctrl-C) end the program as closing its window does: a running dfu-util is
+// let finish first. Sent to the whole process group or session, they reach
+// the tool as well, which ignores them (DfuUtil starts it so): the unit is
+// never left half-written. A file size limit shows up as a failed write
+// instead of killing the program (SIGXFSZ is ignored). Qt's pattern for Unix
+// signals: the handler only writes a byte to a socket pair, and the event
+// loop does the rest.
 class UnixSignals : public QObject
 {
     Q_OBJECT

@@ -2,11 +2,14 @@
 // shown main window, then the transfer time and the process's peak RSS. The
 // time runs from download() to finished().
 //
-//   httpbench [--qt-alone] URL OUTFILE
+//   httpbench [--qt-dialog | --qt-alone] URL OUTFILE
 //       prints "ms=<transfer ms> rss_kib=<peak> bytes=<file size>"
 //
-// --qt-alone: the same download with Qt's network manager and nothing of ours
-// (no dialog, no checks): the floor for any download built on it.
+// --qt-dialog: the same download with Qt's network manager under the same
+// progress dialog, shown at once and fed from every downloadProgress as Qt
+// sends it, as Qt's HTTP example does, and nothing of ours: the floor for a
+// download that shows its progress.
+// --qt-alone: the same without the dialog.
 //
 // Exits 1 when the download failed.
 
@@ -19,6 +22,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProgressDialog>
 #include <QUrl>
 
 #include <cstdio>
@@ -39,8 +43,8 @@ double downloadWithHttp(const QUrl &url, QFile *file, QWidget *parent)
     return timer.nsecsElapsed() / 1e6;
 }
 
-// Http's read buffer and writes, nothing else.
-double downloadWithQtAlone(const QUrl &url, QFile *file)
+// Http's read buffer and writes; with a parent, Http's dialog over it.
+double downloadWithQt(const QUrl &url, QFile *file, QWidget *dialogParent)
 {
     QEventLoop loop;
     QElapsedTimer timer;
@@ -51,10 +55,27 @@ double downloadWithQtAlone(const QUrl &url, QFile *file)
     QNetworkReply *reply = manager.get(QNetworkRequest(url));
     reply->setReadBufferSize(256 * 1024);
     QObject::connect(reply, &QNetworkReply::readyRead, [&] { file->write(reply->readAll()); });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QProgressDialog *dialog = nullptr;
+    if (dialogParent) {
+        dialog = new QProgressDialog(QString::fromUtf8("Herunterladen / Downloading ..."), QString(), 0, 100,
+                                     dialogParent);
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setValue(0);
+        dialog->show();
+        QObject::connect(reply, &QNetworkReply::downloadProgress, [dialog](qint64 received, qint64 total) {
+            dialog->setMaximum(int(total));
+            dialog->setValue(int(received));
+        });
+    }
+    QObject::connect(reply, &QNetworkReply::finished, [&] {
+        if (dialog)
+            dialog->hide();
+        loop.quit();
+    });
     loop.exec();
     file->close();
     const double ms = timer.nsecsElapsed() / 1e6;
+    delete dialog;
     delete reply;
     return ms;
 }
@@ -66,8 +87,9 @@ int main(int argc, char *argv[])
     Q_INIT_RESOURCE(images);
     QApplication app(argc, argv);
     const bool qtAlone = argc == 4 && std::strcmp(argv[1], "--qt-alone") == 0;
-    if (argc != 3 && !qtAlone) {
-        std::fprintf(stderr, "usage: httpbench [--qt-alone] URL OUTFILE\n");
+    const bool qtDialog = argc == 4 && std::strcmp(argv[1], "--qt-dialog") == 0;
+    if (argc != 3 && !qtAlone && !qtDialog) {
+        std::fprintf(stderr, "usage: httpbench [--qt-dialog | --qt-alone] URL OUTFILE\n");
         return 2;
     }
     const QUrl url(QString::fromLocal8Bit(argv[argc - 2]));
@@ -76,7 +98,8 @@ int main(int argc, char *argv[])
     Strobix::UpdateWidget parent(nullptr);
     parent.show();
 
-    const double ms = qtAlone ? downloadWithQtAlone(url, &file) : downloadWithHttp(url, &file, &parent);
+    const double ms = argc == 3 ? downloadWithHttp(url, &file, &parent)
+                                : downloadWithQt(url, &file, qtDialog ? &parent : nullptr);
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and runs them: the image download against curl, a whole
-# update against a script of the same tool calls, start-up against a bare Qt
-# window, the forwarding of tool output against cat, and each model's update with
-# its data sheet's timing. Prints the medians and ratios and writes them, with how
-# they are measured, to docs/PERFORMANCE.md.
+# Builds the benchmarks and runs them: the image download against Qt under the
+# same dialog, a whole update against a script of the same tool calls, start-up
+# against a bare Qt window, the forwarding of tool output against cat, each
+# model's update with its data sheet's timing, and the whole update against its
+# four command lines without the read-back. Prints the medians and ratios and
+# writes them, with how they are measured, to docs/PERFORMANCE.md.
 #
-#   bench/run.sh [--runs N] [--startup-runs N] [--only 1,2,3,4,5] [--no-write]
+#   bench/run.sh [--runs N] [--startup-runs N] [--only 1,2,3,4,5,6] [--no-write]
 #
 # Build folder: $STROBIX_BENCH_BUILD (default build-bench); nginx port:
 # $STROBIX_BENCH_PORT (default 48277, away from the tests' port).

@@ -17,6 +17,11 @@ const char DfuUtil::logFileName[] = "dfu-util.log";
 
 namespace {
 
+// SIGKILL ends a tool at once, unless a USB request holds it in the kernel,
+// for at most dfu-util's 5 s a request. One that outlives this still ends
+// the run: QProcess's destructor waits once more, as long as its default.
+const int killTimeoutMs = 10000;
+
 // dfu-util must never die while it writes the unit. A closed pipe (the updater
 // was killed) gives it EPIPE on its output instead. Ctrl-C and a closed
 // terminal reach the whole process group, a logout every process of the
@@ -37,23 +42,10 @@ protected:
     }
 };
 
-} // namespace
-
-QString DfuUtil::chunkToText(const QByteArray &chunk)
+// How the tool is started: by its relative path, in our working folder, with
+// the arguments as they are; on Windows by its full path, in the data folder.
+void startTool(QProcess &process, const QStringList &arguments)
 {
-    const char *data = chunk.constData();
-    const void *nul = std::memchr(data, '\0', size_t(chunk.size()));
-    const int length = nul ? int(static_cast<const char *>(nul) - data) : chunk.size();
-    return QString::fromUtf8(data, length);
-}
-
-bool DfuUtil::execute(const QStringList &arguments, int *exitCode, bool appendToLog)
-{
-    if (exitCode)
-        *exitCode = -1;
-    ToolProcess process;
-    process.setReadChannel(QProcess::StandardOutput);
-    process.setProcessChannelMode(QProcess::MergedChannels);
 #ifdef Q_OS_WIN
     // dfu-util.exe gets its arguments in the ANSI code page, which cannot spell
     // every user's profile folder (such as "山田" on code page 1252): it would look
@@ -65,18 +57,47 @@ bool DfuUtil::execute(const QStringList &arguments, int *exitCode, bool appendTo
         toolArguments << (argument.startsWith(dataFolder) ? argument.mid(dataFolder.size()) : argument);
     process.setWorkingDirectory(dataFolder);
     // Beside the program, where Windows looked first for the relative path.
-    process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QString::fromLatin1(programPath),
+    process.start(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QString::fromLatin1(DfuUtil::programPath),
                   toolArguments, QIODevice::ReadOnly);
 #else
-    process.start(QString::fromLatin1(programPath), arguments, QIODevice::ReadOnly);
+    process.start(QString::fromLatin1(DfuUtil::programPath), arguments, QIODevice::ReadOnly);
 #endif
+}
+
+} // namespace
+
+QString DfuUtil::chunkToText(const QByteArray &chunk)
+{
+    const char *data = chunk.constData();
+    const void *nul = std::memchr(data, '\0', size_t(chunk.size()));
+    const int length = nul ? int(static_cast<const char *>(nul) - data) : chunk.size();
+    return QString::fromUtf8(data, length);
+}
+
+QStringList DfuUtil::unitSelection(int configuration, int alternate)
+{
+    QStringList arguments{QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId)};
+    if (configuration != anyConfiguration)
+        arguments << QStringLiteral("-c") << QString::number(configuration);
+    arguments << QStringLiteral("-i") << QStringLiteral("0") << QStringLiteral("-a") << QString::number(alternate);
+    return arguments;
+}
+
+bool DfuUtil::execute(const QStringList &arguments, int *exitCode, LogMode logMode)
+{
+    if (exitCode)
+        *exitCode = -1;
+    ToolProcess process;
+    process.setReadChannel(QProcess::StandardOutput);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    startTool(process, arguments);
     if (!process.waitForStarted(startTimeoutMs))
         return false;
 
     // A log that cannot be written must not stop the run: the output still
     // reaches the user through logOutput.
     QFile log(dataFolder + QString::fromLatin1(logFileName));
-    log.open(appendToLog ? QIODevice::Append : QIODevice::WriteOnly);
+    log.open(logMode == AppendToLog ? QIODevice::Append : QIODevice::WriteOnly);
 
     auto forward = [&](const QByteArray &chunk) {
         emit logOutput(chunkToText(chunk));
@@ -96,7 +117,7 @@ bool DfuUtil::execute(const QStringList &arguments, int *exitCode, bool appendTo
     const bool ok = process.exitStatus() == QProcess::NormalExit;
     if (process.state() != QProcess::NotRunning) {
         process.kill();
-        process.waitForFinished(-1);
+        process.waitForFinished(killTimeoutMs);
     } else if (ok && exitCode) {
         *exitCode = process.exitCode();
     }

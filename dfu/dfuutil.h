@@ -22,6 +22,18 @@ public:
     static const int startTimeoutMs = 30000;
     static const int silenceTimeoutMs = 30000;
 
+    // What a run does with the log file: replace the last run's output, or
+    // keep it and add its own, for runs that belong together.
+    enum LogMode { NewLog, AppendToLog };
+
+    // dfu-util's choice when no "-c" is given: the unit in any configuration.
+    static const int anyConfiguration = 0;
+
+    // The arguments that start every command line and select the unit: "-d",
+    // dfuDeviceId, "-c" and the configuration unless it is anyConfiguration,
+    // "-i", "0", "-a" and the alternate setting.
+    static QStringList unitSelection(int configuration, int alternate);
+
     // Runs the tool with these arguments (each one argument, never through a
     // shell) and waits for its end. Writes its merged output to the log file.
     // True: the tool started and did not crash, whatever its exit code, also
@@ -29,8 +41,7 @@ public:
     // False: it did not start within startTimeoutMs, or it crashed.
     // exitCode, if given, receives the tool's exit code when it ended by
     // itself, else -1 (not started, crashed, or killed after the silence).
-    // appendToLog keeps the log's earlier runs, for runs that belong together.
-    bool execute(const QStringList &arguments, int *exitCode = nullptr, bool appendToLog = false);
+    bool execute(const QStringList &arguments, int *exitCode = nullptr, LogMode logMode = NewLog);
 
     // A chunk of tool output as text: the bytes before the first NUL, as UTF-8.
     static QString chunkToText(const QByteArray &chunk);

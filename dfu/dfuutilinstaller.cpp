@@ -27,13 +27,7 @@ bool DfuUtilInstaller::clearReadBackFile()
 
 void DfuUtilInstaller::process()
 {
-    const QStringList arguments{
-        QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId),
-        QStringLiteral("-c"), QStringLiteral("1"),
-        QStringLiteral("-i"), QStringLiteral("0"),
-        QStringLiteral("-a"), QStringLiteral("0"),
-        QStringLiteral("-D"), imagePath,
-    };
+    const QStringList arguments = unitSelection(1, 0) << QStringLiteral("-D") << imagePath;
     // Exit code 0 too: dfu-util can show a full bar for one element and then
     // fail on the next one before it prints another figure.
     int exitCode = -1;
@@ -41,7 +35,7 @@ void DfuUtilInstaller::process()
     if (ok) {
         // Their progress is no install progress: the dialog stays at 100.
         const QSignalBlocker quiet(this);
-        ok = readsBack() && identifiesAsBefore();
+        ok = unitHoldsImage() && identifiesAsBefore();
     }
     emit result(ok);
 }
@@ -53,7 +47,7 @@ bool DfuUtilInstaller::identifiesAsBefore()
 {
     const QString before = QFileInfo(imagePath).fileName();
     DfuUtilOtp identification;
-    const QString after = identification.identify(true);
+    const QString after = identification.identify(AppendToLog);
     if (after == before)
         return true;
     QFile log(dataFolder + QString::fromLatin1(logFileName));
@@ -67,7 +61,7 @@ bool DfuUtilInstaller::identifiesAsBefore()
 
 // A write-protected sector keeps its old bytes, and neither the unit nor
 // dfu-util report an error: only reading the image back shows what landed.
-bool DfuUtilInstaller::readsBack()
+bool DfuUtilInstaller::unitHoldsImage()
 {
     QFile file(imagePath);
     DfuseImage image;
@@ -78,31 +72,25 @@ bool DfuUtilInstaller::readsBack()
         // last block would come from the wrong address: whole transfers first,
         // then the rest as a read of its own.
         const int whole = element.data.size() / transferSize * transferSize;
-        if (!readBack(element.alternate, element.address, element.data.left(whole))
-            || !readBack(element.alternate, element.address + quint32(whole), element.data.mid(whole)))
+        if (!unitHolds(element.alternate, element.address, element.data.left(whole))
+            || !unitHolds(element.alternate, element.address + quint32(whole), element.data.mid(whole)))
             return false;
     }
     return true;
 }
 
-bool DfuUtilInstaller::readBack(quint8 alternate, quint32 address, const QByteArray &expected)
+bool DfuUtilInstaller::unitHolds(quint8 alternate, quint32 address, const QByteArray &expected)
 {
     if (expected.isEmpty())
         return true;
     const QString readPath = dataFolder + QString::fromLatin1(readBackFileName);
+    const QStringList arguments = unitSelection(1, alternate)
+                                  << QStringLiteral("-s")
+                                  << QStringLiteral("0x%1:%2").arg(address, 8, 16, QLatin1Char('0')).arg(expected.size())
+                                  << QStringLiteral("-U") << readPath;
     int exitCode = -1;
     // The tool refuses to upload into an existing file.
-    const bool read = clearReadBackFile()
-                      && execute({QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId),
-                                  QStringLiteral("-c"), QStringLiteral("1"),
-                                  QStringLiteral("-i"), QStringLiteral("0"),
-                                  QStringLiteral("-a"), QString::number(alternate),
-                                  QStringLiteral("-s"), QStringLiteral("0x%1:%2")
-                                                            .arg(address, 8, 16, QLatin1Char('0'))
-                                                            .arg(expected.size()),
-                                  QStringLiteral("-U"), readPath},
-                                 &exitCode, true)
-                      && exitCode == 0;
+    const bool read = clearReadBackFile() && execute(arguments, &exitCode, AppendToLog) && exitCode == 0;
     QFile back(readPath);
     const bool same = read && back.open(QIODevice::ReadOnly) && back.readAll() == expected;
     back.close();

@@ -19,6 +19,10 @@ public:
     // (a folder): nothing could be read back, so the unit must not be written.
     static bool clearReadBackFile();
 
+    // The size of dfu-util's upload requests, which it takes from the unit's
+    // DFU functional descriptor: every model's bootloader reports 2048.
+    static constexpr int transferSize = 2048;
+
 signals:
     // The tool ran to its end with exit code 0, the unit reads back every
     // element of the image and still identifies by the image's file name;
@@ -29,12 +33,11 @@ public slots:
     void process() override;
 
 private:
-    // The unit's transfer size, which dfu-util takes from it.
-    static const int transferSize = 2048;
-
-    bool readsBack();
+    // Whether the unit reads back every element of the image.
+    bool unitHoldsImage();
     bool identifiesAsBefore();
-    bool readBack(quint8 alternate, quint32 address, const QByteArray &expected);
+    // Whether the unit reads back these bytes at that address.
+    bool unitHolds(quint8 alternate, quint32 address, const QByteArray &expected);
 
     const QString imagePath;
 };

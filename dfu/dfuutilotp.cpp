@@ -41,19 +41,6 @@ QString nameFromShortRecord(const QString &path, int offset, std::initializer_li
     return DfuUtilOtp::imageName(model, quint8(bytes[offset + 1]), third);
 }
 
-QStringList areaArguments(const char *config, const char *alt, const char *address,
-                          const QString &dumpPath)
-{
-    QStringList arguments{QStringLiteral("-d"), QString::fromLatin1(dfuDeviceId)};
-    if (config)
-        arguments << QStringLiteral("-c") << QString::fromLatin1(config);
-    arguments << QStringLiteral("-i") << QStringLiteral("0")
-              << QStringLiteral("-a") << QString::fromLatin1(alt)
-              << QStringLiteral("-s") << QString::fromLatin1(address)
-              << QStringLiteral("-U") << dumpPath;
-    return arguments;
-}
-
 } // namespace
 
 QString DfuUtilOtp::imageName(quint8 model, quint8 second, quint8 third)
@@ -91,18 +78,20 @@ void DfuUtilOtp::process()
     emit result(identify());
 }
 
-QString DfuUtilOtp::identify(bool appendToLog)
+QString DfuUtilOtp::identify(LogMode logMode)
 {
     const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
 
     using Rule = QString (*)(const QString &, int);
     const struct {
-        QStringList arguments;
+        int configuration;
+        int alternate;
+        const char *address;
         Rule rule;
     } areas[] = {
-        {areaArguments(nullptr, "0", "0x0800F800:8", dumpPath), nameFromFirstArea},
-        {areaArguments(nullptr, "2", "0x1FFF7800", dumpPath), nameFromSecondArea},
-        {areaArguments("1", "2", "0x08080080:8", dumpPath), nameFromThirdArea},
+        {anyConfiguration, 0, "0x0800F800:8", nameFromFirstArea},
+        {anyConfiguration, 2, "0x1FFF7800", nameFromSecondArea},
+        {1, 2, "0x08080080:8", nameFromThirdArea},
     };
     for (const auto &area : areas) {
         // The tool refuses to upload into an existing file, so a dump left
@@ -110,7 +99,10 @@ QString DfuUtilOtp::identify(bool appendToLog)
         QFile::remove(dumpPath);
         if (QFileInfo::exists(dumpPath))
             return QString::fromLatin1(unwritableDump);
-        if (!execute(area.arguments, nullptr, appendToLog))
+        const QStringList arguments = unitSelection(area.configuration, area.alternate)
+                                      << QStringLiteral("-s") << QString::fromLatin1(area.address)
+                                      << QStringLiteral("-U") << dumpPath;
+        if (!execute(arguments, nullptr, logMode))
             return QStringLiteral("?");
         const QString name = area.rule(dumpPath, 0);
         QFile::remove(dumpPath);

@@ -25,9 +25,9 @@ public:
 
     static QString imageName(quint8 model, quint8 second, quint8 third);
 
-    // Reads the areas in turn and returns what result() carries. appendToLog
-    // keeps the log's earlier runs, for a check after an installation.
-    QString identify(bool appendToLog = false);
+    // Reads the areas in turn and returns what result() carries; a check
+    // after an installation keeps the installation's log (AppendToLog).
+    QString identify(LogMode logMode = NewLog);
 
 signals:
     // An image file name; empty: no compatible unit; "?": the tool failed to

@@ -47,9 +47,10 @@ void TestProgress::progressIn()
     QCOMPARE(FirmwareUpdater::progressIn(text), expected);
 }
 
-// The tool's output reaches the parser in pieces cut anywhere. A figure cut in
-// two is lost (the run then counts as not ok), but no cut may ever produce a
-// figure that the tool did not print.
+// The tool's output reaches the parser in pieces cut anywhere. One piece alone
+// cannot show a figure cut in two (log() joins the open line with the next
+// piece for that), but no cut may ever produce a figure that the tool did not
+// print.
 void TestProgress::splitAtEveryPosition()
 {
     const QString output = QStringLiteral("\rDownload\t[====================     ]  80%        40960 bytes"

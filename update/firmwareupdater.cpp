@@ -84,6 +84,8 @@ void logRefusal(const QString &imageName, const QString &problem)
 
 } // namespace
 
+const char FirmwareUpdater::lockFileName[] = "strobix.lock";
+
 FirmwareUpdater::FirmwareUpdater()
 {
     connect(&downloader, SIGNAL(finished()), this, SLOT(httpFinished()));
@@ -134,7 +136,7 @@ void FirmwareUpdater::runInThread(DfuUtil *worker, const char *resultSignal,
 
 bool FirmwareUpdater::lockDataFolder()
 {
-    const QString path = dataFolder + QStringLiteral("strobix.lock");
+    const QString path = dataFolder + QString::fromLatin1(lockFileName);
     runLock.reset(new QLockFile(path));
     // An update takes minutes: only a lock whose owner is gone counts as stale.
     runLock->setStaleLockTime(0);

@@ -29,6 +29,9 @@ public:
     FirmwareUpdater();
     ~FirmwareUpdater() override;
 
+    // Held in the data folder from Start to the outcome.
+    static const char lockFileName[];
+
     // Begins a run; dialogs of the run are shown over parent.
     void startUpdate(QWidget *parent);
 

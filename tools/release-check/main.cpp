@@ -40,7 +40,7 @@ namespace {
 const int downloadTimeoutMs = 60000;
 // Read-backs ask for whole transfers: how the part addresses a short last upload
 // block is not documented.
-const quint32 transferSize = 2048;
+const quint32 transferSize = Strobix::DfuUtilInstaller::transferSize;
 
 struct Settings
 {
@@ -145,10 +145,9 @@ public:
         int exitCode = -1;
         lastOutput.clear();
         QObject::connect(&tool, &Strobix::DfuUtil::logOutput, [this](const QString &text) { keep(text); });
-        tool.execute({QStringLiteral("-d"), QString::fromLatin1(Strobix::dfuDeviceId), QStringLiteral("-c"),
-                      QStringLiteral("1"), QStringLiteral("-i"), QStringLiteral("0"), QStringLiteral("-a"),
-                      QStringLiteral("0"), QStringLiteral("-s"), QStringLiteral("%1:%2").arg(hex(address)).arg(length),
-                      QStringLiteral("-U"), path},
+        tool.execute(Strobix::DfuUtil::unitSelection(1, 0) << QStringLiteral("-s")
+                                                          << QStringLiteral("%1:%2").arg(hex(address)).arg(length)
+                                                          << QStringLiteral("-U") << path,
                      &exitCode);
         return exitCode == 0;
     }

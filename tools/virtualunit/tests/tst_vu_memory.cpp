@@ -6,6 +6,9 @@
 #include "layout.h"
 #include "memorycheck.h"
 #include "unitmemory.h"
+#include "usbdescriptors.h"
+
+#include "dfu/dfuutilinstaller.h"
 
 #include <QtTest>
 #include <memory>
@@ -50,6 +53,7 @@ private slots:
     void refusedCommand();
     void imageCheck_data();
     void imageCheck();
+    void everyModelsTransferSize();
 };
 
 void TestVirtualUnitMemory::cells_data()
@@ -211,6 +215,20 @@ void TestVirtualUnitMemory::imageCheck()
     std::fill_n(unit.memory->raw(0, 0x08000100), 256, 0xC3);
     *unit.memory->raw(0, touchAddress) = uint8_t(touchValue);
     QCOMPARE(checkImage(*unit.memory, image, pristine.memory.get()).ok(), ok);
+}
+
+// The installer reads back in whole transfers of its own size; dfu-util takes
+// the size from the DFU functional descriptor after the last alternate setting.
+void TestVirtualUnitMemory::everyModelsTransferSize()
+{
+    for (const Profile &profile : allProfiles()) {
+        const UsbDescriptors descriptors(profile);
+        const libusb_interface &interface = descriptors.config().interface[0];
+        const libusb_interface_descriptor &last = interface.altsetting[interface.num_altsetting - 1];
+        QVERIFY(last.extra_length >= 7 && last.extra[1] == 0x21);
+        QVERIFY2((last.extra[5] | last.extra[6] << 8) == Strobix::DfuUtilInstaller::transferSize,
+                 profile.name.c_str());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVirtualUnitMemory)
