@@ -25,7 +25,7 @@ sign: NO TIMESTAMP. This build is signed with $STROBIX_SIGN_PKCS12,
       but STROBIX_SIGN_TIMESTAMP is not set: every signature in it becomes
       invalid when the certificate expires (${expiry:-on a date not read}).
       Do not release it; set STROBIX_SIGN_TIMESTAMP to an RFC 3161 timestamp
-      server (README, "Signing").
+      server (docs/windows.md, "Signing").
 ****************************************************************************
 WARN
     exit 0
