@@ -448,8 +448,6 @@ void TestWorkflow::signedImage()
     QFETCH(QByteArray, served);
     QFETCH(QByteArray, signature);
     QFETCH(QString, text);
-    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
-    firmwarePublicKeys = signingKey;
     fake->setScript(1, x21);
     fake->setScript(2, installOutput(100));
     fake->setScript(3, readBack().at(0));
@@ -461,7 +459,7 @@ void TestWorkflow::signedImage()
     if (!signature.isEmpty())
         server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), reply);
 
-    UpdateWidget window(nullptr);
+    UpdateWidget window(nullptr, signingKey);
     window.show();
     QCOMPARE(runOnce(window).text, text);
     QCOMPARE(server->requests(), (QStringList{"/firmware/SX2100b0.dfu", "/firmware/SX2100b0.dfu.minisig"}));

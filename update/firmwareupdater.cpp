@@ -86,7 +86,8 @@ void logRefusal(const QString &imageName, const QString &problem)
 
 const char FirmwareUpdater::lockFileName[] = "strobix.lock";
 
-FirmwareUpdater::FirmwareUpdater()
+FirmwareUpdater::FirmwareUpdater(const QString &publicKeys)
+    : publicKeys(publicKeys)
 {
     connect(&downloader, SIGNAL(finished()), this, SLOT(httpFinished()));
 }
@@ -205,8 +206,10 @@ void FirmwareUpdater::httpFinished()
         reportFailure(downloadFailure(downloader));
         return;
     }
-    if (ImageSignature(firmwarePublicKeys).required())
-        fetchSignature();
+    // Queued as the image's download starts: the failure text that it throws
+    // must not unwind through QtNetwork, which is emitting finished() now.
+    if (ImageSignature(publicKeys).required())
+        QTimer::singleShot(0, this, &FirmwareUpdater::fetchSignature);
     else
         install();
 }
@@ -223,8 +226,7 @@ void FirmwareUpdater::signatureFinished()
 {
     const std::unique_ptr<QFile> signature(signatureFile);
     signatureFile = nullptr;
-    const QString problem = ImageSignature(firmwarePublicKeys)
-                                .problemWithFiles(imageFile->fileName(), signature->fileName());
+    const QString problem = ImageSignature(publicKeys).problemWithFiles(imageFile->fileName(), signature->fileName());
     if (problem.isEmpty()) {
         install();
         return;

@@ -226,7 +226,7 @@ MUTANTS = [
     ("signature: refused one left on disk", "update/firmwareupdater.cpp", "    signature->remove();\n", "",
      ["tst_workflow"]),
     ("signature: asked for by a build without keys", "update/firmwareupdater.cpp",
-     "if (ImageSignature(firmwarePublicKeys).required())", "if (true)", ["tst_workflow"]),
+     "if (ImageSignature(publicKeys).required())", "if (true)", ["tst_workflow"]),
     ("signature: wrong key accepted", "update/imagesignature.cpp", "if (!verifies(signatureBytes, message, key->publicKey))",
      "if (!verifies(signatureBytes, message, key->publicKey) && false)", ["tst_imagesignature"]),
     ("signature: unknown key id tried with the first key", "update/imagesignature.cpp",
