@@ -84,6 +84,7 @@ private slots:
     void dataFolderProblems();
     void signedImage_data();
     void signedImage();
+    void destroyedUpdaterDeletesItsThread();
 
 private:
     struct Outcome {
@@ -467,6 +468,36 @@ void TestWorkflow::signedImage()
     QCOMPARE(fake->calls().size(), ok ? 4 : 1);
     const QStringList kept{"SX2100b0.dfu", "SX2100b0.dfu.minisig", "dfu-util.log"};
     QCOMPARE(QDir(dataFolder).entryList(QDir::Files, QDir::Name), ok ? kept : QStringList{kept.last()});
+}
+
+namespace {
+// Sees a thread's deferred deletion come through the event loop.
+struct ThreadDeletionSpy : QObject
+{
+    bool seen = false;
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        seen = seen || (event->type() == QEvent::DeferredDelete && receiver->inherits("QThread"));
+        return false;
+    }
+};
+} // namespace
+
+// The program's end: no event loop runs after the window has gone, so the
+// updater must delete the thread it waited for itself.
+void TestWorkflow::destroyedUpdaterDeletesItsThread()
+{
+    fake->setDefaultScript(Fake::exitCode(74));
+    std::unique_ptr<FirmwareUpdater> updater(new FirmwareUpdater);
+    updater->startUpdate(nullptr);
+    updater.reset();
+    QCOMPARE(fake->calls().size(), 3);
+    ThreadDeletionSpy spy;
+    qApp->installEventFilter(&spy);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qApp->removeEventFilter(&spy);
+    QVERIFY(!spy.seen);
 }
 
 QTEST_MAIN(TestWorkflow)

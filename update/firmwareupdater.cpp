@@ -97,9 +97,11 @@ FirmwareUpdater::~FirmwareUpdater()
     for (const QPointer<QThread> &thread : qAsConst(workerThreads)) {
         if (!thread)
             continue;
-        // Its quit() would come queued through the event loop we are blocking.
+        // Its quit() would come queued through the event loop we are blocking,
+        // and so would its deleteLater(), if that loop ever runs again.
         thread->quit();
         thread->wait();
+        delete thread.data();
     }
     downloader.abandon();
     // An image whose signature was still on its way is unchecked.
