@@ -6,7 +6,7 @@ QString dataFolder;
 
 const char firmwareBaseUrl[] = STROBIX_FIRMWARE_BASE_URL;
 
-QString firmwarePublicKeys = QStringLiteral(STROBIX_FIRMWARE_PUBLIC_KEYS);
+const char firmwarePublicKeys[] = STROBIX_FIRMWARE_PUBLIC_KEYS;
 
 const char organisationName[] = "Orvane kelvio GmbH";
 const char organisationDomain[] = "kelvio.example";

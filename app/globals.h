@@ -13,9 +13,8 @@ extern QString dataFolder;
 extern const char firmwareBaseUrl[];
 
 // The maker's minisign public keys (base64, as `minisign -P` takes them),
-// separated by ';'. Empty: images need no signature. Fixed at build time;
-// not const only so that tests can sign with a key of their own.
-extern QString firmwarePublicKeys;
+// separated by ';'. Empty: images need no signature. Fixed at build time.
+extern const char firmwarePublicKeys[];
 
 extern const char organisationName[];
 extern const char organisationDomain[];

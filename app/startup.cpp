@@ -53,13 +53,13 @@ static void showFailure(const QString &text)
                           QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-int runMainWindow(Application &app)
+int runMainWindow(Application &app, const QString &publicKeys)
 {
     useSystemProxy();
     int result = 0;
     QString failure;
     try {
-        UpdateWidget window(nullptr);
+        UpdateWidget window(nullptr, publicKeys);
         window.show();
         result = app.exec();
     } catch (const QString &text) {

@@ -1,6 +1,10 @@
 #ifndef STROBIX_STARTUP_H
 #define STROBIX_STARTUP_H
 
+#include "app/globals.h"
+
+#include <QString>
+
 namespace Strobix {
 
 class Application;
@@ -21,8 +25,8 @@ void prepareDataFolder();
 
 // Shows the main window and runs the event loop, downloads going through the
 // desktop's proxy. Returns the loop's exit code, or -1 after a failure text
-// escaped it (shown in a critical box first).
-int runMainWindow(Application &app);
+// escaped it (shown in a critical box first). publicKeys: as for FirmwareUpdater.
+int runMainWindow(Application &app, const QString &publicKeys = QLatin1String(firmwarePublicKeys));
 
 } // namespace Strobix
 

@@ -33,7 +33,9 @@ UnixSignals::UnixSignals(QObject *parent)
     // has no SOCK_CLOEXEC; no other thread starts a process yet.
     for (int end : signalPair)
         ::fcntl(end, F_SETFD, FD_CLOEXEC);
-    notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
+    // A burst of signals before the event loop reads must not block the handler.
+    ::fcntl(signalPair[0], F_SETFL, ::fcntl(signalPair[0], F_GETFL) | O_NONBLOCK);
+    auto *notifier = new QSocketNotifier(signalPair[1], QSocketNotifier::Read, this);
     connect(notifier, SIGNAL(activated(int)), this, SLOT(signalArrived()));
 
     struct sigaction action = {};

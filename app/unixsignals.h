@@ -3,8 +3,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 namespace Strobix {
 
 // SIGTERM ("End process", a logout), SIGHUP (a closed terminal) and SIGINT
@@ -24,9 +22,6 @@ public:
 
 private slots:
     void signalArrived();
-
-private:
-    QSocketNotifier *notifier = nullptr;
 };
 
 } // namespace Strobix

@@ -13,6 +13,32 @@ namespace Strobix {
 
 const char DfuUtilInstaller::readBackFileName[] = "strobix.verify";
 
+namespace {
+
+// The identification answers that say it could not read the unit, each with
+// what stopped it.
+const struct {
+    const char *answer;
+    const char *reason;
+} unanswered[] = {
+    {"?", "dfu-util did not start or crashed"},
+    {DfuUtilOtp::unwritableDump, "the identification dump could not be written"},
+};
+
+// The log's line for an identification after the write that differs from before.
+QString changedIdentity(const QString &after, const QString &before)
+{
+    for (const auto &failed : unanswered) {
+        if (after == QLatin1String(failed.answer))
+            return QStringLiteral("The unit could not be identified again after the write: %1.")
+                .arg(QLatin1String(failed.reason));
+    }
+    return QStringLiteral("The unit no longer identifies as before: %1 after the write, %2 before.")
+        .arg(after.isEmpty() ? QStringLiteral("nothing") : after, before);
+}
+
+} // namespace
+
 DfuUtilInstaller::DfuUtilInstaller(const QString &imagePath)
     : imagePath(imagePath)
 {
@@ -51,11 +77,8 @@ bool DfuUtilInstaller::identifiesAsBefore()
     if (after == before)
         return true;
     QFile log(dataFolder + QString::fromLatin1(logFileName));
-    if (log.open(QIODevice::Append)) {
-        log.write(QStringLiteral("\nThe unit no longer identifies as before: %1 after the write, %2 before.\n")
-                      .arg(after.isEmpty() ? QStringLiteral("nothing") : after, before)
-                      .toUtf8());
-    }
+    if (log.open(QIODevice::Append))
+        log.write(QStringLiteral("\n%1\n").arg(changedIdentity(after, before)).toUtf8());
     return false;
 }
 

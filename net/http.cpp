@@ -162,6 +162,9 @@ void Http::cleanup()
         progressDialog = nullptr;
     }
     if (reply) {
+        // The next download may start inside its finished(): a late signal of
+        // this reply must not act on that one.
+        reply->disconnect(this);
         reply->deleteLater();
         reply = nullptr;
     }

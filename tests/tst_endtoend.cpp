@@ -231,9 +231,9 @@ void TestEndToEnd::update()
     qputenv("STROBIX_VU_STATE", state.toUtf8());
     qputenv("STROBIX_VU_FAULT", fault.toUtf8());
     const QString servedPath = work.filePath(QStringLiteral("docroot/") + image);
-    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
+    QString keys = QLatin1String(firmwarePublicKeys);
     if (served == QLatin1String("tampered")) {
-        firmwarePublicKeys = minisignKey(work.path());
+        keys = minisignKey(work.path());
         QVERIFY(!minisignSign(work.path(), servedPath).isEmpty());
         QByteArray bytes = readFile(servedPath);
         bytes[400] = char(bytes[400] ^ 1); // in the first element
@@ -245,7 +245,7 @@ void TestEndToEnd::update()
     }
     const QByteArray servedBytes = readFile(servedPath);
 
-    UpdateWidget window(nullptr);
+    UpdateWidget window(nullptr, keys);
     window.show();
     clickStart(window);
     QCOMPARE(watcher->boxes.size(), 1);
@@ -254,7 +254,7 @@ void TestEndToEnd::update()
     QStringList labels;
     if (!image.isEmpty())
         labels << QStringLiteral("Herunterladen / Downloading ...");
-    if (!firmwarePublicKeys.isEmpty())
+    if (!keys.isEmpty())
         labels << labels.last(); // the signature's
     if (!installLabel.isEmpty())
         labels << installLabel;

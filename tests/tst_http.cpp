@@ -4,6 +4,7 @@
 #include "testhttpserver.h"
 
 #include <QtTest>
+#include <QNetworkReply>
 #include <QProgressDialog>
 #include <QSslConfiguration>
 
@@ -34,6 +35,7 @@ private slots:
     void closingTheDialogAborts();
     void unwritableFileThrowsBeforeAnyRequest();
     void abandonedDownloadLeavesNoFile();
+    void lateSignalOfTheReplyBefore();
     void tls();
 
 private:
@@ -232,6 +234,28 @@ void TestHttp::abandonedDownloadLeavesNoFile()
     QVERIFY(!file.exists());
     QCoreApplication::processEvents();
     QCOMPARE(finished.count(), 0);
+}
+
+// The signature's download starts inside the image's finished(): a late
+// signal of the image's reply must not act on it.
+void TestHttp::lateSignalOfTheReplyBefore()
+{
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), makeReply(200, "image"));
+    server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), makeReply(200, "signature"));
+    QFile image(dir.filePath(QStringLiteral("SX2100b0.dfu")));
+    QFile signature(dir.filePath(QStringLiteral("SX2100b0.dfu.minisig")));
+    QSignalSpy finished(&http, &Http::finished);
+    QMetaObject::Connection next;
+    next = connect(&http, &Http::finished, this, [&] {
+        disconnect(next);
+        QNetworkReply *before = http.findChild<QNetworkReply *>();
+        http.download(url(QFileInfo(signature).fileName()), &signature, window.get());
+        emit before->finished();
+    });
+    http.download(url(QFileInfo(image).fileName()), &image, window.get());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
+    QVERIFY(signature.open(QIODevice::ReadOnly));
+    QCOMPARE(signature.readAll(), QByteArray("signature"));
 }
 
 // Over HTTPS with a certificate from the trusted CA; that Qt refuses others

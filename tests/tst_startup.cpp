@@ -1,9 +1,11 @@
-// Start-up: the data folder, and the guard that ends the program when the
-// image file cannot be written.
+// Start-up: the data folder, the guard that ends the program when the image
+// file or its signature cannot be written, and the Unix signals.
 
 #include "app/application.h"
 #include "app/globals.h"
 #include "app/startup.h"
+#include "app/unixsignals.h"
+#include "dfusefile.h"
 #include "fakedfucontrol.h"
 #include "modalwatcher.h"
 #include "testhttpserver.h"
@@ -11,6 +13,11 @@
 #include <QtTest>
 #include <QNetworkProxyFactory>
 #include <QPushButton>
+
+#include <csignal>
+#include <future>
+#include <pthread.h>
+#include <thread>
 
 using namespace Strobix;
 
@@ -22,9 +29,11 @@ private slots:
     void init();
     void dataFolder_data();
     void dataFolder();
-    void unwritableImageEndsTheProgram();
+    void unwritableFileEndsTheProgram_data();
+    void unwritableFileEndsTheProgram();
     void downloadsGoThroughTheSystemProxy();
     void childrenGetTheUsersEnvironment();
+    void signalBurstDoesNotBlock();
 
 private:
     std::unique_ptr<QTemporaryDir> home;
@@ -71,8 +80,21 @@ static QPushButton *findStartButton()
     return nullptr;
 }
 
-void TestStartup::unwritableImageEndsTheProgram()
+void TestStartup::unwritableFileEndsTheProgram_data()
 {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("the image") << "SX2100b0.dfu" << "" << QStringList();
+    // Any key asks for a signature. Its download starts while the image's reply finishes.
+    QTest::newRow("its signature") << "SX2100b0.dfu.minisig" << "RWQ" << QStringList{"/firmware/SX2100b0.dfu"};
+}
+
+void TestStartup::unwritableFileEndsTheProgram()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, requests);
     prepareDataFolder();
     FakeDfuControl fake(QStringLiteral(FAKEDFU_PATH));
     QVERIFY(fake.isValid());
@@ -81,8 +103,11 @@ void TestStartup::unwritableImageEndsTheProgram()
     fake.setScript(1, FakeDfuControl::upload(QByteArray::fromHex("2100b0ffffffffff")));
     TestHttpServer server;
     QVERIFY(server.listen(STROBIX_TEST_PORT));
-    // A directory where the image must go: it cannot be opened for writing, not even by root.
-    QVERIFY(QDir().mkpath(Strobix::dataFolder + QStringLiteral("SX2100b0.dfu")));
+    TestHttpServer::Reply image;
+    image.body = dfuseFile({{0x08004000, QByteArray(1024, '\x5a')}});
+    server.setReply(QStringLiteral("/firmware/SX2100b0.dfu"), image);
+    // A directory where the file must go: it cannot be opened for writing, not even by root.
+    QVERIFY(QDir().mkpath(Strobix::dataFolder + file));
 
     ModalWatcher watcher;
     bool mainWindowGoneWhenBoxShown = false;
@@ -91,7 +116,7 @@ void TestStartup::unwritableImageEndsTheProgram()
         if (QPushButton *start = findStartButton())
             start->click();
     });
-    const int result = runMainWindow(*static_cast<Application *>(qApp));
+    const int result = runMainWindow(*static_cast<Application *>(qApp), keys);
     QDir::setCurrent(previousDir);
 
     QCOMPARE(result, -1);
@@ -101,8 +126,7 @@ void TestStartup::unwritableImageEndsTheProgram()
              QString::fromUtf8("Datei kann nicht geschrieben werden! / Cannot write local file!"));
     QCOMPARE(watcher.boxes.at(0).icon, QMessageBox::Critical);
     QVERIFY(mainWindowGoneWhenBoxShown);
-    // No request was sent, no download dialog was shown.
-    QVERIFY(server.requests().isEmpty());
+    QCOMPARE(server.requests(), requests);
 }
 
 // Behind a proxy, as the desktop (or http_proxy) sets it, downloads go
@@ -135,6 +159,33 @@ void TestStartup::childrenGetTheUsersEnvironment()
                                             QStringLiteral("printf %s \"${QT_XCB_GL_INTEGRATION-unset}\"")});
     QVERIFY(child.waitForFinished(30000));
     QCOMPARE(child.readAll(), usersGlIntegration);
+}
+
+// Signals that come faster than the event loop reads them: the handler must
+// not block once the socket is full.
+void TestStartup::signalBurstDoesNotBlock()
+{
+    const int numbers[] = {SIGTERM, SIGHUP, SIGINT};
+    struct sigaction saved[3];
+    for (int i = 0; i < 3; ++i)
+        sigaction(numbers[i], nullptr, &saved[i]);
+    const auto restore = qScopeGuard([&] {
+        for (int i = 0; i < 3; ++i)
+            sigaction(numbers[i], &saved[i], nullptr);
+    });
+    // Its notifier goes before the loop sees a byte: quit() would end every later event loop.
+    const std::unique_ptr<UnixSignals> handler(new UnixSignals);
+    auto done = std::make_shared<std::promise<void>>();
+    std::thread burst([done] {
+        for (int i = 0; i < 100000; ++i)
+            pthread_kill(pthread_self(), SIGHUP);
+        done->set_value();
+    });
+    if (done->get_future().wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        burst.detach();
+        QFAIL("the signal handler still blocks after 60 s");
+    }
+    burst.join();
 }
 
 int main(int argc, char *argv[])

@@ -3,6 +3,7 @@
 
 #include "app/globals.h"
 #include "app/startup.h"
+#include "dfu/dfuutilinstaller.h"
 #include "dfusefile.h"
 #include "fakedfucontrol.h"
 #include "dialogrecorder.h"
@@ -34,6 +35,8 @@ const char downloadText[] = "Kann Imagedatei nicht herunterladen / Cannot downlo
 const char notOkText[] = "Firmware upgrade NOT ok!";
 const char writeText[] = "Datei kann nicht geschrieben werden! / Cannot write local file!";
 const char runningText[] = "Eine andere Aktualisierung läuft bereits / Another update is already running";
+const QString lockName = QLatin1String(FirmwareUpdater::lockFileName);
+const QString readBackName = QLatin1String(DfuUtilInstaller::readBackFileName);
 
 QByteArray anImage(int size = 200 * 1024)
 {
@@ -84,6 +87,7 @@ private slots:
     void dataFolderProblems();
     void signedImage_data();
     void signedImage();
+    void destroyedUpdaterDeletesItsThread();
 
 private:
     struct Outcome {
@@ -250,12 +254,12 @@ void TestWorkflow::update()
     if (installed)
         calls << Fake::installCall(dataFolder + served);
     if (scripts.size() == identificationRuns + 3) {
-        calls << Fake::readBackCall(QStringLiteral("0x08004000:%1").arg(200 * 1024), dataFolder + QStringLiteral("strobix.verify"))
+        calls << Fake::readBackCall(QStringLiteral("0x08004000:%1").arg(200 * 1024), dataFolder + readBackName)
               << Fake::identificationCall(1, dataFolder + QStringLiteral("strobix.otp"));
     }
     QCOMPARE(fake->calls(), calls);
     // The run gives up the lock, however it ended, as another updater would see it.
-    QLockFile next(dataFolder + QStringLiteral("strobix.lock"));
+    QLockFile next(dataFolder + lockName);
     QVERIFY(next.tryLock(0));
     QCOMPARE(server->requests(), served.isEmpty() ? QStringList() : QStringList{"/firmware/" + served});
 
@@ -362,10 +366,12 @@ void TestWorkflow::dataFolderProblems_data()
     // As a dump that a virus scanner holds.
     QTest::newRow("a folder where the dump should be") << "strobix.otp/" << writeText << 0;
     // A good write would read as NOT ok: the folder must be freed, before the unit is written.
-    QTest::newRow("a folder where the read-back goes") << "strobix.verify/" << writeText << 0;
-    QTest::newRow("a folder where the lock goes") << "strobix.lock/" << writeText << 0;
+    QTest::newRow("a folder where the read-back goes") << readBackName + "/" << writeText << 0;
+    QTest::newRow("a folder where the lock goes") << lockName + "/" << writeText << 0;
     // What a power cut soon after Start can leave.
     QTest::newRow("an empty lock") << "empty lock" << noDeviceText << 3;
+    // What a starting updater's lock is for an instant.
+    QTest::newRow("an empty lock made just now") << "new empty lock" << runningText << 0;
     QTest::newRow("a lock from another computer") << "foreign lock" << noDeviceText << 3;
     QTest::newRow("a lock that another updater holds") << "held lock" << runningText << 0;
     // A local problem, not the network's: the help for a failed download would mislead.
@@ -380,7 +386,7 @@ void TestWorkflow::dataFolderProblems()
     QFETCH(QString, text);
     QFETCH(int, toolRuns);
     const QString folder = dataFolder;
-    const QString lockPath = dataFolder + QStringLiteral("strobix.lock");
+    const QString lockPath = dataFolder + lockName;
     QLockFile owner(lockPath);
     QFile blocker(home.filePath(QStringLiteral("not a folder")));
     QFile lock(lockPath);
@@ -395,6 +401,8 @@ void TestWorkflow::dataFolderProblems()
         QVERIFY(lock.open(QIODevice::WriteOnly));
         if (problem == QLatin1String("foreign lock"))
             lock.write("4242\nstrobix-updater\nanother-computer.example\n");
+        if (problem == QLatin1String("empty lock"))
+            QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
         lock.close();
     }
     fake->setDefaultScript(Fake::exitCode(74));
@@ -448,8 +456,6 @@ void TestWorkflow::signedImage()
     QFETCH(QByteArray, served);
     QFETCH(QByteArray, signature);
     QFETCH(QString, text);
-    const auto restore = qScopeGuard([keys = firmwarePublicKeys] { firmwarePublicKeys = keys; });
-    firmwarePublicKeys = signingKey;
     fake->setScript(1, x21);
     fake->setScript(2, installOutput(100));
     fake->setScript(3, readBack().at(0));
@@ -461,7 +467,7 @@ void TestWorkflow::signedImage()
     if (!signature.isEmpty())
         server->setReply(QStringLiteral("/firmware/SX2100b0.dfu.minisig"), reply);
 
-    UpdateWidget window(nullptr);
+    UpdateWidget window(nullptr, signingKey);
     window.show();
     QCOMPARE(runOnce(window).text, text);
     QCOMPARE(server->requests(), (QStringList{"/firmware/SX2100b0.dfu", "/firmware/SX2100b0.dfu.minisig"}));
@@ -469,6 +475,36 @@ void TestWorkflow::signedImage()
     QCOMPARE(fake->calls().size(), ok ? 4 : 1);
     const QStringList kept{"SX2100b0.dfu", "SX2100b0.dfu.minisig", "dfu-util.log"};
     QCOMPARE(QDir(dataFolder).entryList(QDir::Files, QDir::Name), ok ? kept : QStringList{kept.last()});
+}
+
+namespace {
+// Sees a thread's deferred deletion come through the event loop.
+struct ThreadDeletionSpy : QObject
+{
+    bool seen = false;
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        seen = seen || (event->type() == QEvent::DeferredDelete && receiver->inherits("QThread"));
+        return false;
+    }
+};
+} // namespace
+
+// The program's end: no event loop runs after the window has gone, so the
+// updater must delete the thread it waited for itself.
+void TestWorkflow::destroyedUpdaterDeletesItsThread()
+{
+    fake->setDefaultScript(Fake::exitCode(74));
+    std::unique_ptr<FirmwareUpdater> updater(new FirmwareUpdater);
+    updater->startUpdate(nullptr);
+    updater.reset();
+    QCOMPARE(fake->calls().size(), 3);
+    ThreadDeletionSpy spy;
+    qApp->installEventFilter(&spy);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qApp->removeEventFilter(&spy);
+    QVERIFY(!spy.seen);
 }
 
 QTEST_MAIN(TestWorkflow)

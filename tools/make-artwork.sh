@@ -4,7 +4,8 @@
 # the output is reproducible: rerunning overwrites the files with identical
 # bytes.
 #
-# Needs (Debian packages): imagemagick, fonts-dejavu-core, python3, perl.
+# Installs what it needs (imagemagick, fonts-dejavu-core, python3, perl)
+# through tools/install-deps.sh.
 # Usage: tools/make-artwork.sh [--preview DIR]
 #   --preview DIR  also writes PNG views and a composed window mock-up to DIR.
 set -euo pipefail
@@ -17,14 +18,9 @@ if [[ ${1:-} == --preview ]]; then
     mkdir -p "$preview"
 fi
 
+"$root/tools/install-deps.sh" imagemagick fonts-dejavu-core python3 perl
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 FONTB=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
-for f in "$FONT" "$FONTB"; do
-    [[ -r $f ]] || { echo "missing $f (apt-get install fonts-dejavu-core)" >&2; exit 1; }
-done
-for t in convert identify python3; do
-    command -v "$t" >/dev/null || { echo "missing $t (apt-get install imagemagick python3)" >&2; exit 1; }
-done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -13,9 +13,10 @@
 
 namespace Strobix {
 
-UpdateWidget::UpdateWidget(QWidget *parent)
+UpdateWidget::UpdateWidget(QWidget *parent, const QString &publicKeys)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint
                           | Qt::WindowCloseButtonHint)
+    , updater(publicKeys)
     , helpDialog(nullptr)
 {
     setWindowIcon(QIcon(QPixmap(QStringLiteral(":strobix.iconset/icon_128x128.png"))));

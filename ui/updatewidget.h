@@ -16,7 +16,8 @@ class UpdateWidget : public QWidget
     Q_OBJECT
 
 public:
-    explicit UpdateWidget(QWidget *parent);
+    // publicKeys: as for FirmwareUpdater.
+    explicit UpdateWidget(QWidget *parent, const QString &publicKeys = QLatin1String(firmwarePublicKeys));
 
 private slots:
     void updateFinished(bool ok);

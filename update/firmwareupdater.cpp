@@ -6,6 +6,7 @@
 #include "dfu/dfuutilotp.h"
 #include "update/imagesignature.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -57,17 +58,23 @@ bool isLocal(const QString &folder)
     return true;
 }
 
+// Far longer than a starting updater's lock stays empty, far shorter than a
+// restart after a power cut.
+const qint64 startingLockMs = 10000;
+
 // Qt gives a lock up only when it knows its owner is gone, which it cannot
 // tell for an empty lock (a power cut soon after Start) or one from another
-// computer. Neither can be a running updater's: the lock is stale. A live
-// owner's file lock still keeps removeStaleLockFile() from taking it.
-bool ownerCannotBeRunning(const QLockFile &lock)
+// computer. Neither can be a running updater's: the lock is stale. But a
+// starting updater's lock is empty too, for the instant before Qt locks and
+// fills it: only an older empty lock counts. Once Qt holds a lock, its file
+// lock keeps removeStaleLockFile() from taking it.
+bool ownerCannotBeRunning(const QLockFile &lock, const QString &path)
 {
     qint64 pid = 0;
     QString host;
     QString application;
     if (!lock.getLockInfo(&pid, &host, &application))
-        return true;
+        return qAbs(QFileInfo(path).lastModified().msecsTo(QDateTime::currentDateTime())) > startingLockMs;
     return !host.isEmpty() && host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0
            && isLocal(dataFolder);
 }
@@ -86,7 +93,8 @@ void logRefusal(const QString &imageName, const QString &problem)
 
 const char FirmwareUpdater::lockFileName[] = "strobix.lock";
 
-FirmwareUpdater::FirmwareUpdater()
+FirmwareUpdater::FirmwareUpdater(const QString &publicKeys)
+    : publicKeys(publicKeys)
 {
     connect(&downloader, SIGNAL(finished()), this, SLOT(httpFinished()));
 }
@@ -96,9 +104,11 @@ FirmwareUpdater::~FirmwareUpdater()
     for (const QPointer<QThread> &thread : qAsConst(workerThreads)) {
         if (!thread)
             continue;
-        // Its quit() would come queued through the event loop we are blocking.
+        // Its quit() would come queued through the event loop we are blocking,
+        // and so would its deleteLater(), if that loop ever runs again.
         thread->quit();
         thread->wait();
+        delete thread.data();
     }
     downloader.abandon();
     // An image whose signature was still on its way is unchecked.
@@ -140,7 +150,7 @@ bool FirmwareUpdater::lockDataFolder()
     runLock.reset(new QLockFile(path));
     // An update takes minutes: only a lock whose owner is gone counts as stale.
     runLock->setStaleLockTime(0);
-    if (!runLock->tryLock(0) && QFileInfo(path).isFile() && ownerCannotBeRunning(*runLock)
+    if (!runLock->tryLock(0) && QFileInfo(path).isFile() && ownerCannotBeRunning(*runLock, path)
         && runLock->removeStaleLockFile())
         runLock->tryLock(0);
     // A folder that could take no read-back fails now, before the unit is written.
@@ -205,8 +215,10 @@ void FirmwareUpdater::httpFinished()
         reportFailure(downloadFailure(downloader));
         return;
     }
-    if (ImageSignature(firmwarePublicKeys).required())
-        fetchSignature();
+    // Queued as the image's download starts: the failure text that it throws
+    // must not unwind through QtNetwork, which is emitting finished() now.
+    if (ImageSignature(publicKeys).required())
+        QTimer::singleShot(0, this, &FirmwareUpdater::fetchSignature);
     else
         install();
 }
@@ -223,8 +235,7 @@ void FirmwareUpdater::signatureFinished()
 {
     const std::unique_ptr<QFile> signature(signatureFile);
     signatureFile = nullptr;
-    const QString problem = ImageSignature(firmwarePublicKeys)
-                                .problemWithFiles(imageFile->fileName(), signature->fileName());
+    const QString problem = ImageSignature(publicKeys).problemWithFiles(imageFile->fileName(), signature->fileName());
     if (problem.isEmpty()) {
         install();
         return;

@@ -1,6 +1,7 @@
 #ifndef STROBIX_FIRMWAREUPDATER_H
 #define STROBIX_FIRMWAREUPDATER_H
 
+#include "app/globals.h"
 #include "net/http.h"
 
 #include <QList>
@@ -26,7 +27,8 @@ class FirmwareUpdater : public QObject
     Q_OBJECT
 
 public:
-    FirmwareUpdater();
+    // publicKeys: those that images must be signed with, as firmwarePublicKeys.
+    explicit FirmwareUpdater(const QString &publicKeys = QLatin1String(firmwarePublicKeys));
     ~FirmwareUpdater() override;
 
     // Held in the data folder from Start to the outcome.
@@ -71,6 +73,7 @@ public:
     QString errorText;
 
 private:
+    const QString publicKeys;
     QString installLabel;
     // Tool output after its last line end, which the next piece may complete.
     QString unfinishedLine;

@@ -69,7 +69,7 @@ void FirmwareUpdater::log(const QString &text)
 
 void FirmwareUpdater::installFinished(bool ok)
 {
-    const int value = installDialog ? installDialog->value() : -1;
+    const int value = installDialog->value();
     closeInstallDialog();
     endRun();
     if (ok && value == 100) {

@@ -313,8 +313,8 @@ int main(int argc, char **argv)
         QStringLiteral("keys"),
         QStringLiteral("Public keys (minisign -P) that the images must be signed with, separated by ; "
                        "(default: the build's, \"%1\"; empty: no signature asked for).")
-            .arg(Strobix::firmwarePublicKeys),
-        QStringLiteral("KEYS"), Strobix::firmwarePublicKeys);
+            .arg(QLatin1String(Strobix::firmwarePublicKeys)),
+        QStringLiteral("KEYS"), QLatin1String(Strobix::firmwarePublicKeys));
     parser.addOption(serverOption);
     parser.addOption(keepOption);
     parser.addOption(keysOption);
