@@ -14,7 +14,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 suite=trixie
-cache=${STROBIX_DEBIAN13_CACHE:-/var/cache/strobix-debian13}
+cache=$(realpath -m "${STROBIX_DEBIAN13_CACHE:-/var/cache/strobix-debian13}")
 root=$cache/root
 t_start=$SECONDS
 
@@ -37,7 +37,7 @@ mirror_for() { # <suite>
         for f in /etc/apt/sources.list.d/*.sources; do
             [ -f "$f" ] || continue
             awk -v s="$1" '
-                function flush(   n, u, x) {
+                function flush(   u) {
                     if (types ~ /(^| )deb( |$)/ && enabled != "no" && (" " suites " ") ~ (" " s " ")) {
                         split(uris, u, " "); print u[1]
                     }
@@ -85,10 +85,10 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Nothing from an earlier run that was killed hard may stay mounted in the
-# chroot: removing it would then reach into the host's /dev.
+# Nothing from an earlier run or debootstrap that was killed hard may stay
+# mounted in the cache: removing the chroot must not reach into the host's /dev.
 still_mounted() {
-    awk -v r="$root" 'index($5, r "/") == 1 || $5 == r { print $5 }' /proc/self/mountinfo
+    awk -v c="$cache/" 'index($5, c) == 1 { print $5 }' /proc/self/mountinfo
 }
 while read -r m; do
     [ -z "$m" ] || umount -l "$m"
@@ -111,7 +111,7 @@ if [ ! -d "$root" ] || [ "$(cat "$cache/key" 2> /dev/null)" != "$key" ]; then
     echo "$key" > "$cache/key"
     echo "chroot made: $((SECONDS - t_start)) s"
 fi
-cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+[ ! -e /etc/resolv.conf ] || cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
 mount_in() { # <target in the chroot> <mount arguments ...>
     local target=$root$1
