@@ -21,41 +21,12 @@ t_start=$SECONDS
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root (debootstrap, mount, chroot)" >&2; exit 1; }
 "$top/tools/install-deps.sh" debootstrap debian-archive-keyring
 
-# The first URI of this machine's apt sources that serves SUITE, so no host is
-# written into the project.
+# The archive that this machine's apt takes SUITE from (apt reads both formats
+# of its sources), so no host is written into the project.
 mirror_for() { # <suite>
-    local f
-    {
-        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-            [ -f "$f" ] || continue
-            awk -v s="$1" '$1 == "deb" {
-                i = 2
-                if ($2 ~ /^\[/) { while ($i !~ /\]$/) i++; i++ }
-                if ($(i+1) == s) print $i
-            }' "$f"
-        done
-        for f in /etc/apt/sources.list.d/*.sources; do
-            [ -f "$f" ] || continue
-            awk -v s="$1" '
-                function flush(   u) {
-                    if (types ~ /(^| )deb( |$)/ && enabled != "no" && (" " suites " ") ~ (" " s " ")) {
-                        split(uris, u, " "); print u[1]
-                    }
-                    types = uris = suites = enabled = ""
-                }
-                /^#/ { next }
-                /^[ \t]*$/ { flush(); next }
-                {
-                    key = tolower($1); sub(/:$/, "", key)
-                    val = $0; sub(/^[^:]*:[ \t]*/, "", val)
-                    if (key == "types") types = val
-                    else if (key == "uris") uris = val
-                    else if (key == "suites") suites = val
-                    else if (key == "enabled") enabled = tolower(val)
-                }
-                END { flush() }' "$f"
-        done
-    } | head -n 1
+    # shellcheck disable=SC2016 # apt's own fields, not the shell's
+    apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' \
+        | awk -v s="$1" '$2 == s && !found { sub(/\/$/, "", $1); print $1; found = 1 }'
 }
 
 host_suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
