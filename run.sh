@@ -85,6 +85,12 @@ if [ -n "${DISPLAY:-}" ]; then
     "$build/strobix-updater"
 else
     export STROBIX_VU_PROGRAM_MS=${STROBIX_VU_PROGRAM_MS:-250}
+    # A root shell or a chroot has no session folder; Qt wants one of its own (0700).
+    if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+        export XDG_RUNTIME_DIR=$run/xdg-runtime
+        mkdir -p "$XDG_RUNTIME_DIR"
+        chmod 0700 "$XDG_RUNTIME_DIR"
+    fi
     "$top/tools/screenshots.sh" "$build/strobix-updater" "$run/screenshots" "$run/firmware" "$port"
     echo "No display: ran a scripted session under Xvfb; screenshots are in $run/screenshots/"
 fi

@@ -12,7 +12,7 @@ else
         cmake make g++ pkg-config
         qtbase5-dev qtbase5-dev-tools libsodium-dev minisign zlib1g-dev
         dfu-util libusb-1.0-0-dev
-        nginx-light curl python3 openssl
+        nginx curl python3 openssl
         imagemagick fonts-dejavu-core
         xvfb xdotool x11-utils openbox
         # the Debian package and its checks (tools/deb/check.sh)

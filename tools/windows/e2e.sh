@@ -19,7 +19,7 @@ repo=$(cd "$here/../.." && pwd)
 . "$here/wine.sh"
 . "$repo/tests/support/common.sh"
 # Before the namespace, which has no way out to the package archive.
-ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx-light curl dfu-util python3 iproute2
+ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx curl dfu-util python3 iproute2
 own_loopback "$0" "$@"
 
 t_start=$SECONDS

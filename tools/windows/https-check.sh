@@ -23,7 +23,7 @@ repo=$(cd "$here/../.." && pwd)
 . "$here/wine.sh"
 . "$repo/tests/support/common.sh"
 # Before the namespace, which has no way out to the package archive.
-ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx-light openssl dfu-util minisign
+ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx openssl dfu-util minisign
 own_loopback "$0" "$@"
 t_start=$SECONDS
 build=$(cd "${1:?usage: https-check.sh <build folder> [vu-tool]}" && pwd)
