@@ -22,11 +22,7 @@ trap stop_all EXIT
 start_xvfb || exit 1
 export QT_QPA_PLATFORM=xcb
 # A window manager draws the title bars users see; without one the shots still work.
-if command -v openbox > /dev/null; then
-    openbox --sm-disable > /dev/null 2>&1 &
-    background+=($!)
-    poll 50 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' || true
-fi
+if command -v openbox > /dev/null; then start_openbox || true; fi
 
 "$here/slow-firmware-server.py" "$firmware" "$port" 6144 &
 server=$!
@@ -41,6 +37,7 @@ known=""
 # Waits (at most 30 s) for a window of the updater that was not there before
 # and puts it in $window.
 new_window() {
+    # shellcheck disable=SC2086  # one argument per window
     poll 300 other_window "$app" $known || { echo "no new window" >&2; return 1; }
     known="$known $window"
 }

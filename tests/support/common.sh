@@ -55,6 +55,14 @@ start_xvfb() { # [WIDTHxHEIGHT]
     export DISPLAY=:$display
 }
 
+# Starts openbox, the window manager that draws the frames users see, and
+# waits until it manages the screen (at most 10 s).
+start_openbox() {
+    openbox --sm-disable > /dev/null 2>&1 &
+    background+=($!)
+    poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+}
+
 # Sets $window to a visible window of process PID other than those given after it.
 other_window() {
     local pid=$1 w
