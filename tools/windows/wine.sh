@@ -15,8 +15,8 @@ fail() {
 xdotool() { timeout 10 xdotool "$@"; }
 
 # Prints a visible window whose title matches, or fails when there is none.
-# Poll it with poll: xdotool's --sync gives up as soon as a window it looks
-# at goes away, as Wine's start-up windows do.
+# Poll it: xdotool's --sync gives up as soon as a window it looks at goes
+# away, as Wine's start-up windows do.
 window_named() { # <title regex>
     xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
 }
