@@ -82,6 +82,7 @@ wine_finish() { # <exit status> <what $work holds, as "name: logs">
 # Confirms the outcome box with Return and closes the main window (title
 # $title) as a user would; the program ($app_pid) must then end by itself.
 # Sets rc to its exit status.
+# shellcheck disable=SC2034,SC2154  # title, app_pid and rc are the caller's
 close_app() { # <row name>
     xdotool key Return
     poll 200 sh -c "[ \$(xdotool search --onlyvisible --name '$title' | wc -l) -le 1 ]" 2>/dev/null \
