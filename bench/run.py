@@ -33,6 +33,7 @@ VERIFY_GOAL = 0.15  # the share of everything after the -D in the whole update, 
 SILENCE_LIMIT_MS = 30000  # DfuUtil::silenceTimeoutMs: the updater kills a tool silent this long
 TOOL_SIZES = [("8 MiB", 8 * MIB), ("64 MiB", 64 * MIB)]
 TOOL_WRITE = 64
+DATASHEET = {"STROBIX_VU_TIMING": "datasheet"}  # the virtual unit as slow as its data sheet's typical timing
 
 
 def fields(text):
@@ -64,7 +65,6 @@ class Bench:
         self.base_url = f"http://127.0.0.1:{self.port}/firmware/"
         self.docroot = os.path.join(self.work, "docroot")
         self.nginx_run = os.path.join(self.work, "nginx-run")
-        self.xvfb = None
         self.nginx_started = False
         self.lines = []
         self.loads = []
@@ -122,32 +122,50 @@ class Bench:
         os.makedirs(os.path.join(self.tooldir, "dfu-util"))
         os.symlink(os.path.join(self.src, "tools/dfu-util-launcher.sh"),
                    os.path.join(self.tooldir, "dfu-util", "dfu-util.exe"))
+        # The same tool, noting each call's arguments (one a line, a blank line
+        # after each call) in $STROBIX_BENCH_CALLS.
+        self.noting_tooldir = os.path.join(self.work, "noting-tool")
+        noting = os.path.join(self.noting_tooldir, "dfu-util", "dfu-util.exe")
+        os.makedirs(os.path.dirname(noting))
+        with open(noting, "w") as f:
+            f.write('#!/bin/sh\nprintf \'%s\\n\' "$@" "" >> "$STROBIX_BENCH_CALLS"\n'
+                    f'exec "{self.src}/tools/dfu-util-launcher.sh" "$@"\n')
+        os.chmod(noting, 0o755)
+
+    # The environment of a tool or updater that talks to a virtual unit.
+    def unit_env(self, model, state, unit_env):
+        return dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
+                    STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state, **unit_env)
 
     def teardown(self):
         if self.nginx_started:
             env = dict(self.env, STROBIX_NGINX_RUN=self.nginx_run)
             subprocess.run(["bash", os.path.join(self.src, "tools/firmware/nginx.sh"), "stop", self.docroot,
                             str(self.port)], env=env, stdout=subprocess.DEVNULL)
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
         shutil.rmtree(self.work, ignore_errors=True)
+
+    # A section's title and paragraphs, each with a blank line after it, and the head of its table.
+    def section(self, *paragraphs, head, align):
+        for text in paragraphs:
+            self.out(text)
+            self.out()
+        self.out(head)
+        self.out(align)
 
     # --- 1: download ------------------------------------------------------------
     def download(self):
         # A tenth of a second a run, and Http and its floor differ by less than
         # the machine's noise: three times the runs.
         n = 3 * self.args.runs
-        self.out("### 1. Download: Strobix::Http (progress dialog shown) vs Qt under the same dialog, same nginx on loopback")
-        self.out()
-        self.out("Floor: Qt's network manager under the same progress dialog, shown at once and fed from every "
-                 "`downloadProgress` as Qt sends it, with nothing of ours (`httpbench --qt-dialog`): what the user "
-                 "always sees, at the least. Qt alone: the same without the dialog (`httpbench --qt-alone`). "
-                 "curl: its own `%{time_total}` for `curl -o`.")
-        self.out()
-        self.out("| image | Http ms | floor: Qt + dialog ms | Qt alone ms | curl ms | ratio Http/floor | goal "
-                 "| ratio Http/Qt alone | ratio Http/curl | Http peak RSS |")
-        self.out("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|")
+        self.section(
+            "### 1. Download: Strobix::Http (progress dialog shown) vs Qt under the same dialog, same nginx on loopback",
+            "Floor: Qt's network manager under the same progress dialog, shown at once and fed from every "
+            "`downloadProgress` as Qt sends it, with nothing of ours (`httpbench --qt-dialog`): what the user "
+            "always sees, at the least. Qt alone: the same without the dialog (`httpbench --qt-alone`). "
+            "curl: its own `%{time_total}` for `curl -o`.",
+            head="| image | Http ms | floor: Qt + dialog ms | Qt alone ms | curl ms | ratio Http/floor | goal "
+                 "| ratio Http/Qt alone | ratio Http/curl | Http peak RSS |",
+            align="|---|---:|---:|---:|---:|---:|---|---:|---:|---:|")
         target = os.path.join(self.work, "download.bin")
         rss = {}
         results = []
@@ -188,10 +206,10 @@ class Bench:
 
     # --- 2: whole update ----------------------------------------------------------
     def update(self):
-        self.out("### 2. Whole update: the updater in process vs a script of the same dfu-util lines and curl")
-        self.out()
-        self.out("| unit | step | updater ms | script ms | updater overhead ms |")
-        self.out("|---|---|---:|---:|---:|")
+        self.section(
+            "### 2. Whole update: the updater in process vs a script of the same dfu-util lines and curl",
+            head="| unit | step | updater ms | script ms | updater overhead ms |",
+            align="|---|---|---:|---:|---:|")
         ok = True
         ratios = []
         for label, model, family, image in UPDATES:
@@ -226,8 +244,7 @@ class Bench:
         state = os.path.join(unitdir, "state")
         vu_tool = os.path.join(self.build, "virtualunit", "vu-tool")
         run([vu_tool, "init", pristine, model])
-        env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
-                   STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state, **unit_env)
+        env = self.unit_env(model, state, unit_env)
         times = {who: {} for who in contenders}
         for i in range(n):
             for who in (contenders if i % 2 == 0 else contenders[::-1]):
@@ -247,21 +264,23 @@ class Bench:
                         times[who].setdefault(step, []).append(float(value))
         return times
 
+    # Seconds a run with data sheet timing, and the unit's sleeps hardly vary: at most three.
+    def datasheet_runs(self):
+        return max(1, min(self.args.runs, 3))
+
     # --- 5: the physical floor ----------------------------------------------------
     def floor(self):
-        n = max(1, min(self.args.runs, 3))  # seconds a run, and the unit's sleeps hardly vary
-        self.out("### 5. Physical floor: each model's update with its data sheet's timing "
-                 "(`STROBIX_VU_TIMING=datasheet`)")
-        self.out()
-        self.out("| unit | image | identification ms | install ms | whole update, script ms | "
-                 "whole update, updater ms | ratio | longest silence of the install ms |")
-        self.out("|---|---|---:|---:|---:|---:|---:|---:|")
+        self.section(
+            "### 5. Physical floor: each model's update with its data sheet's timing "
+            "(`STROBIX_VU_TIMING=datasheet`)",
+            head="| unit | image | identification ms | install ms | whole update, script ms | "
+                 "whole update, updater ms | ratio | longest silence of the install ms |",
+            align="|---|---|---:|---:|---:|---:|---:|---:|")
         ok = True
         for label, model, family, image in FLOOR_UPDATES:
-            unit_env = {"STROBIX_VU_TIMING": "datasheet"}
-            t = self.measure_update(model, family, image, n, unit_env)
+            t = self.measure_update(model, family, image, self.datasheet_runs(), DATASHEET)
             upd, scr = t["updater"], t["script"]
-            silence = self.longest_silence(model, image, unit_env)
+            silence = self.longest_silence(model, image, DATASHEET)
             self.note_load()
             ratio = med(upd["total_ms"]) / med(scr["total_ms"])
             ok = ok and silence < SILENCE_LIMIT_MS
@@ -278,10 +297,9 @@ class Bench:
         state = os.path.join(self.work, "silence.state")
         if os.path.exists(state):
             os.remove(state)
-        env = dict(self.env, STROBIX_VU_LIB=os.path.join(self.build, "virtualunit", "lib"),
-                   STROBIX_VU_MODEL=model, STROBIX_VU_STATE=state, **unit_env)
-        tool = subprocess.Popen(["dfu-util/dfu-util.exe", "-d", "0483:df11", "-c", "1", "-i", "0", "-a", "0", "-D",
-                                 os.path.join(self.images, image)], cwd=self.tooldir, env=env,
+        install = self.install_arguments(model, image)
+        tool = subprocess.Popen(["dfu-util/dfu-util.exe", *install], cwd=self.tooldir,
+                                env=self.unit_env(model, state, unit_env),
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         last = time.monotonic()
         longest = 0.0
@@ -293,24 +311,36 @@ class Bench:
             raise RuntimeError(f"dfu-util -D {image} failed on a {model} unit")
         return longest * 1000
 
+    # The install command line the updater runs for this model's unit, from an
+    # update through the noting tool, with the bench's copy of the image.
+    def install_arguments(self, model, image):
+        calls, state = os.path.join(self.work, "calls"), os.path.join(self.work, "noted.state")
+        for path in (calls, state):
+            if os.path.exists(path):
+                os.remove(path)
+        run([self.exe("updatebench")], env=dict(self.unit_env(model, state, {}), STROBIX_BENCH_CALLS=calls),
+            cwd=self.noting_tooldir)
+        with open(calls) as f:
+            install = next(c.split("\n") for c in f.read().split("\n\n") if "-D" in c.split("\n"))
+        install[install.index("-D") + 1] = os.path.join(self.images, image)
+        return install
+
     # --- 6: what the verification costs -------------------------------------------
     def verification(self):
-        n = max(1, min(self.args.runs, 3))  # seconds a run, and the unit's sleeps hardly vary
-        self.out("### 6. What the verification costs: the whole update vs the four command lines alone, "
-                 "with data sheet timing (`STROBIX_VU_TIMING=datasheet`)")
-        self.out()
-        self.out("X58 units (1 MiB of flash), an image of one element from the flash's start. The four command lines: "
-                 "`update-baseline.sh --four-lines` (the identification reads, curl, the install `-D`). Everything "
-                 "the updater does after the `-D` counts as the verification: the read-back and the identification "
-                 "after it. Its share is (updater − four lines) / updater; the script's columns show the two parts "
-                 "when a script runs them.")
-        self.out()
-        self.out("| image | four command lines ms | updater ms | after the `-D` ms | script: read-back ms "
-                 "| script: identification again ms | share of the whole update | goal |")
-        self.out("|---|---:|---:|---:|---:|---:|---:|---|")
+        self.section(
+            "### 6. What the verification costs: the whole update vs the four command lines alone, "
+            "with data sheet timing (`STROBIX_VU_TIMING=datasheet`)",
+            "X58 units (1 MiB of flash), an image of one element from the flash's start. The four command lines: "
+            "`update-baseline.sh --four-lines` (the identification reads, curl, the install `-D`). Everything "
+            "the updater does after the `-D` counts as the verification: the read-back and the identification "
+            "after it. Its share is (updater − four lines) / updater; the script's columns show the two parts "
+            "when a script runs them.",
+            head="| image | four command lines ms | updater ms | after the `-D` ms | script: read-back ms "
+                 "| script: identification again ms | share of the whole update | goal |",
+            align="|---|---:|---:|---:|---:|---:|---:|---|")
         ok = True
         for label, size, model, image in VERIFY_UPDATES:
-            t = self.measure_update(model, "x58", image, n, {"STROBIX_VU_TIMING": "datasheet"},
+            t = self.measure_update(model, "x58", image, self.datasheet_runs(), DATASHEET,
                                     ("updater", "four", "script"), self.sized_images)
             self.note_load()
             updater, four = med(t["updater"]["total_ms"]), med(t["four"]["total_ms"])
@@ -326,26 +356,9 @@ class Bench:
         return ok
 
     # --- 3: start-up --------------------------------------------------------------
-    def start_xvfb(self):
-        r, w = os.pipe()
-        # -noreset: a server that resets when its last client goes refuses the next one meanwhile.
-        # -dpi 96: a desktop at 100 %; at Xvfb's own 100, Qt would scale the updater by 1.04.
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-dpi", "96",
-                                      "-noreset", "-nolisten", "tcp"], pass_fds=(w,), stderr=subprocess.DEVNULL)
-        os.close(w)
-        display = b""
-        while not display.endswith(b"\n"):
-            chunk = os.read(r, 16)
-            if not chunk:
-                raise RuntimeError("Xvfb did not start")
-            display += chunk
-        os.close(r)
-        return ":" + display.decode().strip()
-
     def startup(self):
         n = self.args.startup_runs
-        display = self.start_xvfb()
-        env = dict(self.env, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        env = dict(self.env, DISPLAY=self.args.display, QT_QPA_PLATFORM="xcb")
         updater = os.path.join(self.build, "strobix", "strobix-updater")
         # The updater leaves OpenGL out; the bare program once as Qt comes and
         # once the same way, which shows the updater's own cost.
@@ -369,10 +382,10 @@ class Bench:
         self.note_load()
         ratio = med(frame["updater"]) / med(frame["bare"])
         own = med(frame["updater"]) / med(frame["bare-nogl"])
-        self.out("### 3. Start-up to the first frame under Xvfb: strobix-updater vs a bare Qt window with one picture")
-        self.out()
-        self.out("| program | window mapped ms | first frame ms |")
-        self.out("|---|---:|---:|")
+        self.section(
+            "### 3. Start-up to the first frame under Xvfb: strobix-updater vs a bare Qt window with one picture",
+            head="| program | window mapped ms | first frame ms |",
+            align="|---|---:|---:|")
         labels = {
             "updater": "strobix-updater",
             "bare": "bare Qt (bench/bareqt)",
@@ -389,10 +402,10 @@ class Bench:
     # --- 4: tool output -----------------------------------------------------------
     def tool_output(self):
         n = self.args.runs
-        self.out(f"### 4. Tool output: DfuUtil::execute forwarding {TOOL_WRITE}-byte writes vs `cat > /dev/null`")
-        self.out()
-        self.out("| output | execute ms | cat ms | ratio | goal | execute peak RSS |")
-        self.out("|---|---:|---:|---:|---|---:|")
+        self.section(
+            f"### 4. Tool output: DfuUtil::execute forwarding {TOOL_WRITE}-byte writes vs `cat > /dev/null`",
+            head="| output | execute ms | cat ms | ratio | goal | execute peak RSS |",
+            align="|---|---:|---:|---:|---|---:|")
         flood = self.exe("floodtool")
         rss = {}
         ok = True
@@ -451,6 +464,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--port", type=int, default=48277)
+    parser.add_argument("--display", required=True, help="the X server of start-up (run.sh starts one)")
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--startup-runs", type=int, default=15)
     parser.add_argument("--only", default="1,2,3,4,5,6")

@@ -35,10 +35,13 @@ cmake -S bench -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBIX_BENCH_POR
 cmake --build "$build" -j"$(nproc)" --target httpbench updatebench toolbench floodtool bareqt firstframe \
     strobix-updater virtualunit vu-tool > /dev/null
 
+. tests/support/common.sh
 results=$(mktemp)
-trap 'rm -f "$results"' EXIT
+trap 'stop_all; rm -f "$results"' EXIT
+# Start-up is measured under an X server of its own.
+start_xvfb
 status=0
-python3 bench/run.py --build "$build" --source "$root" --port "$port" --write "$results" \
+python3 bench/run.py --build "$build" --source "$root" --port "$port" --display "$DISPLAY" --write "$results" \
     ${args[@]+"${args[@]}"} || status=$?
 if [ $write -eq 1 ] && [ -s "$results" ]; then
     { cat bench/method.md; echo; echo "## Results of the last run"; echo; cat "$results"; } > docs/PERFORMANCE.md

@@ -66,9 +66,7 @@ phase() {
 
     background=()
     start_xvfb || { echo "$phase: FAIL: no Xvfb"; return 1; }
-    openbox --sm-disable > /dev/null 2>&1 &
-    background+=($!)
-    poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
+    start_openbox
     python3 "$source_dir/tools/slow-firmware-server.py" "$dir/firmware" "$port" "$rate" 2> /dev/null &
     background+=($!)
     poll 100 curl -so /dev/null "$url"

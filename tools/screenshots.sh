@@ -15,73 +15,33 @@ out=$2
 firmware=$3
 port=$4
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../tests/support/common.sh"
 mkdir -p "$out"
+trap stop_all EXIT
 
-pids=()
-# Last started, first ended, each gone before the next: the updater leaves
-# while its window manager and X server are still there (otherwise Qt prints
-# a window that went away under it and a broken X11 connection).
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-}
-trap cleanup EXIT
-
-# Xvfb picks a free display itself and tells us which.
-exec {fd}<> <(:)
-# 96 dots per inch, as a desktop at 100 % reports: at Xvfb's own 100, Qt
-# would scale the window by 1.04.
-Xvfb -displayfd "$fd" -screen 0 1024x768x24 -dpi 96 -br -nolisten tcp 2>/dev/null &
-pids+=($!)
-read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$display
+start_xvfb || exit 1
 export QT_QPA_PLATFORM=xcb
 # A window manager draws the title bars users see; without one the shots still work.
-if command -v openbox > /dev/null; then
-    openbox --sm-disable > /dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-        sleep 0.1
-    done
-fi
+if command -v openbox > /dev/null; then start_openbox || true; fi
 
 "$here/slow-firmware-server.py" "$firmware" "$port" 6144 &
 server=$!
-pids+=($server)
-for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-    sleep 0.1
-done
+background+=($server)
+poll 100 curl -s -o /dev/null "http://127.0.0.1:$port/" || true
 
 "$updater" &
 app=$!
-pids+=($app)
+background+=($app)
 
 known=""
 # Waits (at most 30 s) for a window of the updater that was not there before
 # and puts it in $window.
 new_window() {
-    local w
-    for _ in $(seq 300); do
-        for w in $(xdotool search --onlyvisible --pid "$app" 2>/dev/null || true); do
-            case " $known " in *" $w "*) ;; *) known="$known $w"; window=$w; return 0 ;; esac
-        done
-        sleep 0.1
-    done
-    echo "no new window" >&2
-    return 1
+    # shellcheck disable=SC2086  # one argument per window
+    poll 300 other_window "$app" $known || { echo "no new window" >&2; return 1; }
+    known="$known $window"
 }
-gone() {
-    for _ in $(seq 300); do
-        xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -qx "$1" || return 0
-        sleep 0.1
-    done
-    return 1
-}
+gone() { poll 300 sh -c '! xdotool search --onlyvisible --pid "$0" 2>/dev/null | grep -qx "$1"' "$app" "$1"; }
 shot() {
     sleep 0.5 # let the window finish drawing
     import -window root "$out/$1.png.tmp.png"

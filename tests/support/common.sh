@@ -26,18 +26,24 @@ poll() {
     return 1
 }
 
-# Background processes the script started; stop_all ends them.
+# Background processes the script started; stop_all ends them, the last
+# started first, each gone before the next: a program leaves while its window
+# manager and X server are still there (otherwise Qt prints a window that went
+# away under it and a broken X11 connection).
 background=()
 stop_all() {
-    local p
-    for p in "${background[@]}"; do kill "$p" 2> /dev/null || true; done
-    wait "${background[@]}" 2> /dev/null || true
+    local i
+    for ((i = ${#background[@]} - 1; i >= 0; i--)); do
+        kill "${background[i]}" 2> /dev/null || true
+        wait "${background[i]}" 2> /dev/null || true
+    done
 }
 
 # An X server of its own (display chosen by Xvfb), exported as DISPLAY. Its
 # screen has 96 dots per inch, as a desktop at 100 % reports: at Xvfb's own
 # 100, Qt would scale the updater by 1.04. It keeps what is set on its root
-# window (-noreset) when the client that set it ends.
+# window (-noreset) when the client that set it ends, and takes the next
+# client at once (a reset refuses clients meanwhile).
 start_xvfb() { # [WIDTHxHEIGHT]
     local fd display=""
     exec {fd}<> <(:)
@@ -47,6 +53,14 @@ start_xvfb() { # [WIDTHxHEIGHT]
     exec {fd}>&-
     [ -n "$display" ] || { echo "Xvfb did not start" >&2; return 1; }
     export DISPLAY=:$display
+}
+
+# Starts openbox, the window manager that draws the frames users see, and
+# waits until it manages the screen (at most 10 s).
+start_openbox() {
+    openbox --sm-disable > /dev/null 2>&1 &
+    background+=($!)
+    poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"'
 }
 
 # Sets $window to a visible window of process PID other than those given after it.

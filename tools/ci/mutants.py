@@ -303,15 +303,10 @@ def run(cmd, **kw):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
 
 
-def own_loopback():
-    if os.environ.get("STROBIX_OWN_LOOPBACK"):
-        return
-    os.environ["STROBIX_OWN_LOOPBACK"] = "1"
-    unshare = ["unshare", "-n"] if os.geteuid() == 0 else ["unshare", "-rn"]
-    if run(unshare + ["true"]).returncode == 0:
-        args = " ".join("'" + a.replace("'", "'\\''") + "'" for a in [sys.executable] + sys.argv)
-        os.execvp(unshare[0], unshare + ["sh", "-c", "ip link set lo up && exec " + args])
-    print("note: no private network namespace here; using the shared loopback", file=sys.stderr)
+def own_loopback(source):
+    """Runs this script again in a network namespace of its own, as the test scripts do."""
+    if not os.environ.get("STROBIX_OWN_LOOPBACK"):
+        os.execvp("bash", ["bash", os.path.join(source, "tests/support/own-loopback.sh"), sys.executable] + sys.argv)
 
 
 def test_command(build, test):
@@ -343,7 +338,7 @@ def main():
         print(f"{name}: its text occurs {n} times in {path}; fix the list")
     if stale:
         return 2
-    own_loopback()
+    own_loopback(source)
 
     scratch = tempfile.mkdtemp(prefix="strobix-mutants-")
     src, build = os.path.join(scratch, "src"), os.path.join(scratch, "build")

@@ -41,10 +41,7 @@ STROBIX_NGINX_RUN=$scratch/nginx "$top/tools/firmware/nginx.sh" start "$scratch/
 cp "$scratch/pristine" "$scratch/unit"
 
 start_xvfb || fail "Xvfb did not start"
-openbox --sm-disable > /dev/null 2>&1 &
-background+=($!)
-poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
-    || fail "openbox did not start"
+start_openbox || fail "openbox did not start"
 
 # A fresh home, and a working directory elsewhere: the launcher must find the
 # program's folder itself. The system's dfu-util inherits LD_LIBRARY_PATH and so

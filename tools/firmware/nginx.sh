@@ -8,10 +8,10 @@
 # (configuration, pid, logs, temp files) goes to a runtime folder beside DOCROOT,
 # DOCROOT/../nginx-run-PORT, or to $STROBIX_NGINX_RUN when that is set.
 set -euo pipefail
+. "$(dirname "$0")/../../tests/support/common.sh"
 
 NGINX=${STROBIX_NGINX:-/usr/sbin/nginx}
-POLL_INTERVAL=0.1
-POLL_TRIES=100 # 10 s for starting and for stopping
+POLL_TENTHS=100 # 10 s for starting and for stopping
 
 usage() {
     echo "usage: $0 start|stop|status DOCROOT [PORT]" >&2
@@ -85,13 +85,10 @@ start() {
     write_config
     # -e: nginx opens its error log before reading the configuration.
     "$NGINX" -p "$run" -c "$run/nginx.conf" -e "$run/error.log"
-    for _ in $(seq "$POLL_TRIES"); do
-        if answers; then
-            echo "serving $docroot at $url"
-            return 0
-        fi
-        sleep "$POLL_INTERVAL"
-    done
+    if poll "$POLL_TENTHS" answers; then
+        echo "serving $docroot at $url"
+        return 0
+    fi
     echo "$0: nginx did not answer on port $port; see $run/error.log" >&2
     return 1
 }
@@ -103,10 +100,7 @@ stop() {
         return 0
     fi
     kill -QUIT "$pid"
-    for _ in $(seq "$POLL_TRIES"); do
-        kill -0 "$pid" 2>/dev/null || { echo "stopped"; return 0; }
-        sleep "$POLL_INTERVAL"
-    done
+    poll "$POLL_TENTHS" ended "$pid" && { echo "stopped"; return 0; }
     kill -KILL "$pid" 2>/dev/null || true
     echo "stopped (killed)"
 }

@@ -3,11 +3,7 @@
 # Qt 5 qtbase (shared, mingw-w64), a static dfu-util.exe and a static libsodium,
 # all from Debian's own source packages. Each result is kept in the cache with a key file; it is
 # rebuilt only when its key changes, so a second run only checks.
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-t_start=$SECONDS
+. "$(dirname "$0")/common.sh"
 
 timed "packages" ensure_packages \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools \
@@ -109,6 +105,22 @@ fetch_source() {
     find "$d" -mindepth 1 -maxdepth 1 -type d | head -n1
 }
 
+# Runs the build function unless the tree's key file holds this key and the
+# test command finds the tree whole. The key is removed before a build and
+# written after it, so a tree is only ever taken as valid when its build ended.
+cached_build() { # <what> <label> <tree> <key> <build function> <test command...>
+    local what=$1 label=$2 tree=$3 key=$4 build=$5
+    shift 5
+    if [ -f "$tree.key" ] && [ "$(cat "$tree.key")" = "$key" ] && "$@"; then
+        log "$what is up to date: $tree"
+    else
+        log "building $what ($key)"
+        rm -f "$tree.key"
+        timed "$label total" "$build"
+        echo "$key" > "$tree.key"
+    fi
+}
+
 timed "private apt sources" setup_private_apt
 gcc_ver=$(mingw_gcc_version)
 
@@ -129,8 +141,7 @@ build_qt() {
     local src b=$work_dir/qtbase-build
     src=$(fetch_source qtbase-opensource-src "$qt_ver")
     sed -i "$qt_patch" "$src/src/network/ssl/ssl.pri"
-    # The installed tree is only valid once the key is written again.
-    rm -f "$QT_TREE.key"; rm -rf "$QT_TREE" "$b"; mkdir -p "$b"
+    rm -rf "$QT_TREE" "$b"; mkdir -p "$b"
     cd "$b"
     # Configure once, in an empty folder: a second configure makes install rebuild everything.
     # shellcheck disable=SC2086
@@ -138,15 +149,8 @@ build_qt() {
     timed "qt make" logged make.log nice -n 19 make -j2
     timed "qt install" logged install.log make install
     cd /; rm -rf "$b"
-    echo "$qt_key" > "$QT_TREE.key"
 }
-
-if [ -f "$QT_TREE.key" ] && [ "$(cat "$QT_TREE.key")" = "$qt_key" ] && [ -x "$QT_TREE/bin/qmake" ]; then
-    log "Qt for Windows is up to date: $QT_TREE"
-else
-    log "building Qt for Windows ($qt_key)"
-    timed "qt total" build_qt
-fi
+cached_build "Qt for Windows" qt "$QT_TREE" "$qt_key" build_qt test -x "$QT_TREE/bin/qmake"
 
 # --- dfu-util.exe ---------------------------------------------------------
 usb_ver=$(source_version libusb-1.0)
@@ -160,7 +164,7 @@ build_dfu() {
     local usb_src dfu_src b=$work_dir/dfu-build
     usb_src=$(fetch_source libusb-1.0 "$usb_ver")
     dfu_src=$(fetch_source dfu-util "$dfu_ver")
-    rm -f "$DFU_TREE.key"; rm -rf "$DFU_TREE" "$b"; mkdir -p "$b/libusb" "$b/dfu" "$DFU_TREE"
+    rm -rf "$DFU_TREE" "$b"; mkdir -p "$b/libusb" "$b/dfu" "$DFU_TREE"
     # Out-of-tree builds keep the unpacked sources reusable.
     cd "$b/libusb"
     timed "libusb configure" logged configure.log nice -n 19 "$usb_src/configure" --host=$MINGW_PREFIX \
@@ -185,15 +189,8 @@ build_dfu() {
     cp "$dfu_src/COPYING" "$DFU_TREE/COPYING.dfu-util"
     cp "$usb_src/COPYING" "$DFU_TREE/COPYING.libusb"
     rm -rf "$b"
-    echo "$dfu_key" > "$DFU_TREE.key"
 }
-
-if [ -f "$DFU_TREE.key" ] && [ "$(cat "$DFU_TREE.key")" = "$dfu_key" ] && [ -f "$DFU_TREE/dfu-util.exe" ]; then
-    log "dfu-util.exe is up to date: $DFU_TREE"
-else
-    log "building dfu-util.exe ($dfu_key)"
-    timed "dfu-util total" build_dfu
-fi
+cached_build dfu-util.exe dfu-util "$DFU_TREE" "$dfu_key" build_dfu test -f "$DFU_TREE/dfu-util.exe"
 
 # --- libsodium ---------------------------------------------------------------
 sodium_ver=$(source_version libsodium)
@@ -206,7 +203,7 @@ sodium_key="libsodium $sodium_ver | mingw $gcc_ver | $sodium_flags"
 build_sodium() {
     local src b=$work_dir/sodium-build
     src=$(fetch_source libsodium "$sodium_ver")
-    rm -f "$SODIUM_TREE.key"; rm -rf "$SODIUM_TREE" "$b"; mkdir -p "$b"
+    rm -rf "$SODIUM_TREE" "$b"; mkdir -p "$b"
     # Debian's source has no configure script; its package build makes one so too.
     (cd "$src" && timed "libsodium autoreconf" logged "$b/autoreconf.log" autoreconf -fi)
     cd "$b"
@@ -217,15 +214,8 @@ build_sodium() {
     logged install.log make install
     cp "$src/LICENSE" "$SODIUM_TREE/COPYING.libsodium"
     cd /; rm -rf "$b"
-    echo "$sodium_key" > "$SODIUM_TREE.key"
 }
-
-if [ -f "$SODIUM_TREE.key" ] && [ "$(cat "$SODIUM_TREE.key")" = "$sodium_key" ] \
-    && [ -f "$SODIUM_TREE/lib/libsodium.a" ]; then
-    log "libsodium for Windows is up to date: $SODIUM_TREE"
-else
-    log "building libsodium for Windows ($sodium_key)"
-    timed "libsodium total" build_sodium
-fi
+cached_build "libsodium for Windows" libsodium "$SODIUM_TREE" "$sodium_key" build_sodium \
+    test -f "$SODIUM_TREE/lib/libsodium.a"
 
 log "build-deps done in $((SECONDS - t_start)) s"

@@ -5,12 +5,7 @@
 # dfu-util's own code is what users get; only the USB layer differs.
 # It is never shipped: check-folder.sh fails on any file that carries the unit.
 # Usage: build-test-dfu.sh <build folder>  -> <build folder>/test-dfu-util/dfu-util.exe
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-. "$here/common.sh"
-t_start=$SECONDS
+. "$(dirname "$0")/common.sh"
 build=${1:?usage: build-test-dfu.sh <build folder>}
 
 if [ ! -f "$DFU_TREE/obj/objects.txt" ] || [ ! -f "$DFU_TREE/include/libusb-1.0/libusb.h" ]; then

@@ -7,12 +7,7 @@
 # Needs the trees from build-deps.sh.
 # Usage: build.sh [build folder]   (default: <repo>/build-windows)
 # Prints the path of the finished folder as its last line.
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-. "$here/common.sh"
-t_start=$SECONDS
+. "$(dirname "$0")/common.sh"
 build=${1:-$repo/build-windows}
 
 [ -f "$QT_TREE.key" ] && [ -f "$DFU_TREE.key" ] && [ -f "$SODIUM_TREE.key" ] \

@@ -1,5 +1,15 @@
-# Shared by the scripts in tools/windows/: cache location, timing, package installs.
+# Shared by the scripts in tools/windows/: their opening, cache location,
+# timing, package installs. Each script starts with . "$(dirname "$0")/common.sh".
 # shellcheck shell=bash disable=SC2034
+
+# Every failure ends the script, also one inside a $(...).
+set -euo pipefail
+shopt -s inherit_errexit
+here=$(cd "$(dirname "$0")" && pwd)
+windows=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$windows/../.." && pwd)
+. "$repo/tests/support/common.sh"
+t_start=$SECONDS
 
 STROBIX_WINDOWS_CACHE=${STROBIX_WINDOWS_CACHE:-/var/cache/strobix-windows}
 export STROBIX_WINDOWS_CACHE
@@ -25,7 +35,7 @@ logged() {
 
 # Installs the given Debian packages only when one of them is missing.
 ensure_packages() {
-    "$(dirname "${BASH_SOURCE[0]}")/../install-deps.sh" "$@"
+    "$repo/tools/install-deps.sh" "$@"
 }
 
 # Prints every Windows program and DLL (PE file: "MZ" at the start) under a folder.

@@ -11,18 +11,12 @@
 # Usage: e2e.sh <build folder of build.sh> [vu-tool]
 #   vu-tool defaults to <repo>/build/virtualunit/vu-tool (built by test.sh).
 # STROBIX_SCREENSHOT_DIR, if set, receives windows-update-ok.png.
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-. "$here/common.sh"
-. "$here/wine.sh"
-. "$repo/tests/support/common.sh"
+. "$(dirname "$0")/common.sh"
+. "$windows/wine.sh"
 # Before the namespace, which has no way out to the package archive.
 ensure_packages wine64 wine xvfb xdotool xsel imagemagick x11-utils nginx curl dfu-util python3 iproute2
 own_loopback "$0" "$@"
 
-t_start=$SECONDS
 build=$(cd "${1:?usage: e2e.sh <build folder> [vu-tool]}" && pwd)
 vutool=${2:-$repo/build/virtualunit/vu-tool}
 package=$build/strobix-updater
@@ -33,17 +27,12 @@ testdfu=$build/test-dfu-util/dfu-util.exe
 
 title='^strobix Firmware Updater$'
 work=$(mktemp -d /tmp/strobix-e2e.XXXXXX)
-pids=()
 failed=0
 cleanup() {
     local status=$?
-    wine_end
     [ ! -d "$work/docroot" ] || STROBIX_NGINX_RUN=$work/nginx "$repo/tools/firmware/nginx.sh" stop "$work/docroot" \
         "${port:-0}" >/dev/null 2>&1 || true
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "e2e: logs and screenshots kept in $work" >&2; fi
+    wine_finish "$status" "e2e: logs and screenshots"
 }
 trap cleanup EXIT
 
@@ -87,7 +76,6 @@ set_user() {
 }
 
 app_pid=
-app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
 # Sets $win. Polled rather than xdotool's --sync, which gives up when a window it
 # looks at goes away, as Wine's start-up windows do.
 main_window() { win=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n1) && [ -n "$win" ]; }
@@ -146,13 +134,13 @@ row() {
         exec timeout 180 wine "$app/strobix-updater.exe" </dev/null >"$work/app.log" 2>&1) &
     app_pid=$!
     win=
-    wait_for 90 main_window || fail "$name: the main window did not appear"
+    poll 900 main_window 2>/dev/null || fail "$name: the main window did not appear"
     for attempt in 1 2 3; do
         click_start "$win"
-        ! wait_for 15 test -e "$data/dfu-util.log" || break
+        ! poll 150 test -e "$data/dfu-util.log" 2>/dev/null || break
         [ "$attempt" -lt 3 ] || fail "$name: pressing Start did not start the tool"
     done
-    wait_for 120 box_text || fail "$name: no outcome box"
+    poll 1200 box_text 2>/dev/null || fail "$name: no outcome box"
     if [ "$name" = "X21 Canon" ] && [ -n "${STROBIX_SCREENSHOT_DIR:-}" ]; then
         mkdir -p "$STROBIX_SCREENSHOT_DIR"
         import -window root "$STROBIX_SCREENSHOT_DIR/windows-update-ok.png"
@@ -176,17 +164,8 @@ row() {
         || problems+=("$image in the data folder differs from the server's")
     grep -aqF "$logtext" "$data/dfu-util.log" || problems+=("dfu-util.log lacks \"$logtext\"")
 
-    # Confirm the box and close the window as a user would; the program must end by itself.
-    xdotool key Return
-    wait_for 20 sh -c "[ \$(xdotool search --onlyvisible --name '$title' | wc -l) -le 1 ]" \
-        || fail "$name: the box did not close on Return"
-    xdotool key alt+F4
-    if wait_for 30 app_ended; then
-        wait "$app_pid" || rc=$?
-        [ "$rc" -eq 0 ] || problems+=("the program ended with $rc")
-    else
-        fail "$name: the program did not end after its window was closed"
-    fi
+    close_app "$name"
+    [ "$rc" -eq 0 ] || problems+=("the program ended with $rc")
 
     if [ ${#problems[@]} -eq 0 ]; then
         log "ok     $name: \"$text\" ($((SECONDS - t0)) s)"

@@ -15,17 +15,11 @@
 # the program is free.
 # Usage: https-check.sh <build folder of build.sh, built for https://localhost:PORT/firmware/> [vu-tool]
 #   vu-tool defaults to <repo>/build/virtualunit/vu-tool (built by test.sh).
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-. "$here/common.sh"
-. "$here/wine.sh"
-. "$repo/tests/support/common.sh"
+. "$(dirname "$0")/common.sh"
+. "$windows/wine.sh"
 # Before the namespace, which has no way out to the package archive.
 ensure_packages wine64 wine libgnutls30 xvfb xdotool xclip nginx openssl dfu-util minisign
 own_loopback "$0" "$@"
-t_start=$SECONDS
 build=$(cd "${1:?usage: https-check.sh <build folder> [vu-tool]}" && pwd)
 vutool=${2:-$repo/build/virtualunit/vu-tool}
 folder=$build/strobix-updater
@@ -40,8 +34,7 @@ work=$(mktemp -d /tmp/strobix-https.XXXXXX)
 cleanup() {
     local status=$?
     [ ! -f "$work/nginx/nginx.pid" ] || kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true
-    wine_end
-    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "https-check: logs kept in $work" >&2; fi
+    wine_finish "$status" "https-check: logs"
 }
 trap cleanup EXIT
 
@@ -92,13 +85,13 @@ http {
 CONF
     rm -f "$work/nginx/access.log"
     /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" || fail "nginx did not start"
-    wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" || fail "nginx does not answer"
+    poll 100 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "nginx does not answer"
 }
 stop_nginx() {
     local pid
     pid=$(cat "$work/nginx/nginx.pid")
     kill -QUIT "$pid"
-    wait_for 10 sh -c "! kill -0 $pid" || fail "nginx did not stop"
+    poll 100 sh -c "! kill -0 $pid" 2>/dev/null || fail "nginx did not stop"
 }
 
 # Ctrl+C in the outcome box puts its title, text and buttons on the clipboard.
@@ -117,23 +110,23 @@ run_case() { # <certificate> <expected text in the box> [name of the row]
     cp "$work/pristine.state" "$work/unit.state"
     (cd "$work/app" && exec timeout 120 wine strobix-updater.exe </dev/null >"$work/app-$name.log" 2>&1) &
     app_pid=$!
-    wine_pids+=("$app_pid")
-    wait_for 90 window_named "$title" >/dev/null || fail "$name: the main window did not appear"
+    background+=("$app_pid")
+    poll 900 window_named "$title" >/dev/null 2>&1 || fail "$name: the main window did not appear"
     win=$(window_named "$title")
     # Start's top-left is at (-2, 336) of the 480x480 window; Wine takes a
     # press only where it has seen the pointer arrive.
     for attempt in 1 2 3; do
         click_start "$win"
-        ! wait_for 15 test -e "$data/dfu-util.log" || break
+        ! poll 150 test -e "$data/dfu-util.log" 2>/dev/null || break
         [ "$attempt" -lt 3 ] || fail "$name: pressing Start did not start the update"
     done
     text=
-    wait_for 60 box_shown || fail "$name: no outcome box"
+    poll 600 box_shown 2>/dev/null || fail "$name: no outcome box"
     text=$(box_text)
     [ "$text" = "$2" ] || fail "$name: the box says '$text', not '$2'"
     xdotool key Return
     xdotool key alt+F4
-    wait_for 30 sh -c "! kill -0 $app_pid" || fail "$name: the program did not end"
+    poll 300 sh -c "! kill -0 $app_pid" 2>/dev/null || fail "$name: the program did not end"
     # Wine's clipboard keeps the prefix alive; ending it also empties the
     # clipboard, so the next box's text cannot be an old one.
     timeout 30 wineserver -k || true

@@ -13,12 +13,8 @@
 #     shortcut and the entry, and leaves the user's data folder alone.
 # Usage: installer-check.sh <setup.exe> <folder it was made from> [CA file]
 # STROBIX_SCREENSHOT_DIR, if set, receives the screenshot.
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/wine.sh"
-t_start=$SECONDS
+. "$(dirname "$0")/common.sh"
+. "$windows/wine.sh"
 setup=$(realpath "${1:?usage: installer-check.sh <setup.exe> <folder> [CA file]}")
 folder=$(cd "${2:?folder missing}" && pwd)
 ca=${3:-}
@@ -27,12 +23,7 @@ ensure_packages wine64 wine xvfb xdotool imagemagick liblnk-utils osslsigncode
 product='strobix Firmware Updater'
 key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product"
 work=$(mktemp -d /tmp/strobix-installer.XXXXXX)
-cleanup() {
-    local status=$?
-    wine_end
-    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "installer-check: logs kept in $work" >&2; fi
-}
-trap cleanup EXIT
+trap 'wine_finish $? "installer-check: logs"' EXIT
 
 verify() { # <file>
     [ -z "$ca" ] && return 0
@@ -100,11 +91,11 @@ workdir=$(lnk_field 'Working directory')
 t0=$SECONDS
 (cd "$(unix_path "$workdir")" && exec timeout 120 wine "$target" </dev/null >"$work/app.log" 2>&1) &
 app_pid=$!
-wine_pids+=("$app_pid")
-wait_for 90 window_named "^$product\$" >/dev/null || fail "the main window did not appear"
+background+=("$app_pid")
+poll 900 window_named "^$product\$" >/dev/null 2>&1 || fail "the main window did not appear"
 win=$(window_named "^$product\$")
 drawn() { [ "$(import -window "$win" png:- 2>/dev/null | identify -format '%k' - 2>/dev/null || echo 0)" -gt 100 ]; }
-wait_for 30 drawn || fail "the main window was not drawn"
+poll 300 drawn 2>/dev/null || fail "the main window was not drawn"
 import -window root "$work/windows-installed.png"
 if [ -n "${STROBIX_SCREENSHOT_DIR:-}" ]; then
     mkdir -p "$STROBIX_SCREENSHOT_DIR"
@@ -112,7 +103,7 @@ if [ -n "${STROBIX_SCREENSHOT_DIR:-}" ]; then
 fi
 xdotool key alt+F4
 app_ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-wait_for 30 app_ended || fail "the program did not end after its window was closed"
+poll 300 app_ended 2>/dev/null || fail "the program did not end after its window was closed"
 timeout 30 wineserver -w || true
 log "started from the shortcut: $((SECONDS - t0)) s"
 
@@ -135,8 +126,8 @@ quiet_uninstall() { # <log name>
 }
 (cd "$installed" && exec timeout 300 wine "$installed/strobix-updater.exe" </dev/null >"$work/running.log" 2>&1) &
 running_pid=$!
-wine_pids+=("$running_pid")
-wait_for 90 window_named "^$product\$" >/dev/null || fail "while running: the main window did not appear"
+background+=("$running_pid")
+poll 900 window_named "^$product\$" >/dev/null 2>&1 || fail "while running: the main window did not appear"
 installation >"$work/installation.before"
 rc=0; timeout 180 wine "$setup" /S </dev/null >"$work/setup-running.log" 2>&1 || rc=$?
 [ "$rc" = 2 ] || fail "setup /S while the program runs ended with $rc, not 2"
@@ -146,7 +137,7 @@ rc=0; quiet_uninstall uninstall-running || rc=$?
 installation | diff "$work/installation.before" - >&2 || fail "the quiet uninstall while the program runs changed the installation"
 xdotool key alt+F4
 running_ended() { ! kill -0 "$running_pid" 2>/dev/null; }
-wait_for 30 running_ended || fail "while running: the program did not end after its window was closed"
+poll 300 running_ended 2>/dev/null || fail "while running: the program did not end after its window was closed"
 timeout 180 wine "$setup" /S </dev/null >"$work/setup-closed.log" 2>&1 || fail "setup /S after the program was closed failed"
 wine_settle 120 || fail "the prefix did not settle after the install"
 log "install and uninstall while the program runs, install after: $((SECONDS - t0)) s"

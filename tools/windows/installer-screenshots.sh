@@ -3,11 +3,8 @@
 # and the uninstaller, for docs/: the installer is walked through with Return
 # in a Wine desktop window under Xvfb, which draws Windows-style frames.
 # Usage: installer-screenshots.sh <setup.exe> <output folder>
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/wine.sh"
+. "$(dirname "$0")/common.sh"
+. "$windows/wine.sh"
 setup=$(realpath "${1:?usage: installer-screenshots.sh <setup.exe> <folder>}")
 out=$(mkdir -p "${2:?output folder missing}" && cd "$2" && pwd)
 ensure_packages wine64 wine xvfb xdotool imagemagick fonts-wine
@@ -49,7 +46,7 @@ press() { xdotool windowfocus --sync "$(desktop_window)" key "$1"; }
 # The desktop stays when its program has ended: wait for it to be empty, then end it.
 close_desktop() {
     empty() { grab >/dev/null; [ "$(identify -format '%k' "$work/screen.png")" -eq 1 ]; }
-    wait_for 60 empty || { echo "the window did not close" >&2; return 1; }
+    poll 600 empty 2>/dev/null || { echo "the window did not close" >&2; return 1; }
     timeout 30 wineserver -k || true
     timeout 60 wineserver -w
 }
@@ -57,8 +54,8 @@ close_desktop() {
 for lang in en de; do
     locale=en_US.UTF-8; [ "$lang" = en ] || locale=de_DE.UTF-8
     LANG=$locale LC_ALL=$locale timeout 300 wine explorer /desktop=$desktop "$setup" </dev/null >/dev/null 2>&1 &
-    wine_pids+=($!)
-    wait_for 60 desktop_window
+    background+=($!)
+    poll 600 desktop_window 2>/dev/null
     shot "installer-$lang-welcome"; press Return
     shot "installer-$lang-folder"; press Return
     shot "installer-$lang-finish" 3; press Return
@@ -66,8 +63,8 @@ for lang in en de; do
 done
 
 LANG=en_US.UTF-8 timeout 300 wine explorer /desktop=$desktop control appwiz.cpl </dev/null >/dev/null 2>&1 &
-wine_pids+=($!)
-wait_for 60 desktop_window
+background+=($!)
+poll 600 desktop_window 2>/dev/null
 shot uninstall-entry
 timeout 30 wineserver -k || true
 timeout 60 wineserver -w

@@ -3,11 +3,7 @@
 # into Program Files, a Start-menu shortcut, an uninstall entry, silent with /S.
 # The uninstaller and the installer are signed by sign.sh as makensis makes them.
 # Usage: installer.sh <folder> <version> <output setup.exe>
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-repo=$(cd "$here/../.." && pwd)
-. "$here/common.sh"
+. "$(dirname "$0")/common.sh"
 folder=$(cd "${1:?usage: installer.sh <folder> <version> <setup.exe>}" && pwd)
 version=${2:?version missing}
 out=${3:?output missing}

@@ -6,12 +6,8 @@
 # the scale on the screen, and that the help text fits its dialog without a
 # horizontal scroll bar. It saves a picture of both at each scaling.
 # Usage: scaling-check.sh <build folder of build.sh> [screenshot folder]
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/wine.sh"
-t_start=$SECONDS
+. "$(dirname "$0")/common.sh"
+. "$windows/wine.sh"
 build=$(cd "${1:?usage: scaling-check.sh <build folder> [screenshot folder]}" && pwd)
 [ -f "$build/cmake/CMakeCache.txt" ] || { echo "no build of tools/windows/build.sh in $build" >&2; exit 1; }
 ensure_packages wine64 wine xvfb imagemagick
@@ -20,12 +16,7 @@ work=$(mktemp -d /tmp/strobix-scaling.XXXXXX)
 shots=${2:-$work}
 mkdir -p "$shots"
 shots=$(cd "$shots" && pwd)
-cleanup() {
-    local status=$?
-    wine_end
-    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "scaling-check: logs kept in $work" >&2; fi
-}
-trap cleanup EXIT
+trap 'wine_finish $? "scaling-check: logs"' EXIT
 
 # Not part of the package: built from build.sh's tree while the prefix is made.
 logged "$work/build.log" nice -n 19 cmake --build "$build/cmake" --target scaling-check -j2 &

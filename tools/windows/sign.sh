@@ -7,9 +7,7 @@
 # Without STROBIX_SIGN_PKCS12 the files stay unsigned, and the script says so.
 # Usage: sign.sh <file>...
 #        sign.sh --warn-untimestamped   (build.sh, at its end)
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
+. "$(dirname "$0")/common.sh"
 [ $# -gt 0 ] || { echo "usage: sign.sh <file>..." >&2; exit 2; }
 
 # Said once, where the end of a build's output shows it: a signed build without

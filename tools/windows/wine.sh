@@ -2,23 +2,11 @@
 # and a fresh 64-bit Wine prefix for one run, and their end.
 # shellcheck shell=bash
 
-wine_pids=()
-
 # Ends the script with its message and a picture of the screen in $work.
 fail() {
     echo "${0##*/}: FAIL: $*" >&2
     [ -z "${DISPLAY:-}" ] || import -window root "$work/failure.png" 2>/dev/null || true
     exit 1
-}
-
-# Waits until a command succeeds, checking every 0.2 s, at most $1 seconds.
-wait_for() {
-    local limit=$1; shift
-    local end=$((SECONDS + limit))
-    until "$@" 2>/dev/null; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
 }
 
 # Now and then an X request of xdotool's stays unanswered for minutes under
@@ -27,8 +15,8 @@ wait_for() {
 xdotool() { timeout 10 xdotool "$@"; }
 
 # Prints a visible window whose title matches, or fails when there is none.
-# Poll it with wait_for: xdotool's --sync gives up as soon as a window it looks
-# at goes away, as Wine's start-up windows do.
+# Poll it: xdotool's --sync gives up as soon as a window it looks at goes
+# away, as Wine's start-up windows do.
 window_named() { # <title regex>
     xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 | grep .
 }
@@ -36,11 +24,8 @@ window_named() { # <title regex>
 # Starts Xvfb and makes a prefix in <work>/prefix; exports DISPLAY and WINEPREFIX.
 wine_session() { # <work folder> [screen WIDTHxHEIGHT]
     local work=$1 t0=$SECONDS
-    Xvfb -displayfd 5 -screen 0 "${2:-1024x768}x24" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-    wine_pids+=($!)
-    wait_for 30 test -s "$work/display" || { echo "Xvfb did not start" >&2; return 1; }
-    DISPLAY=:$(head -n1 "$work/display")
-    export DISPLAY WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+    start_xvfb "${2:-1024x768}" || return 1
+    export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
     # No Mono or Gecko installer dialogs: they would wait for a click forever.
     # No winemenubuilder: it would copy Start-menu shortcuts into the host's menus.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -82,12 +67,30 @@ wine_settle() { # <seconds>
     done
 }
 
-# Ends the prefix's processes and the X server.
+# Ends the prefix's processes, then the script's background ones and the X server.
 wine_end() {
     if [ -n "${WINEPREFIX:-}" ]; then timeout 30 wineserver -k 2>/dev/null || true; fi
-    local pid
-    for pid in "${wine_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${wine_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_all
+}
+
+# The end of a check: $work goes when it passed, and stays for a look when not.
+wine_finish() { # <exit status> <what $work holds, as "name: logs">
+    wine_end
+    if [ "$1" -eq 0 ]; then rm -rf "$work"; else echo "$2 kept in $work" >&2; fi
+}
+
+# Confirms the outcome box with Return and closes the main window (title
+# $title) as a user would; the program ($app_pid) must then end by itself.
+# Sets rc to its exit status.
+# shellcheck disable=SC2034,SC2154  # title, app_pid and rc are the caller's
+close_app() { # <row name>
+    xdotool key Return
+    poll 200 sh -c "[ \$(xdotool search --onlyvisible --name '$title' | wc -l) -le 1 ]" 2>/dev/null \
+        || fail "$1: the box did not close on Return"
+    xdotool key alt+F4
+    poll 300 ended "$app_pid" || fail "$1: the program did not end after its window was closed"
+    rc=0
+    wait "$app_pid" || rc=$?
 }
 
 # Start's top-left is at (-2, 336) of the 480x480 client area; click inside it.

@@ -5,11 +5,7 @@
 # which the installer runs to add and remove the package (build.sh signs it
 # with the other programs).
 # Usage: build-driver.sh <output folder> [INF source]   (default: strobix-dfu.inf here)
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-windows=$(cd "$here/.." && pwd)
-. "$windows/common.sh"
+. "$(dirname "$0")/../common.sh"
 out=${1:?usage: build-driver.sh <output folder> [INF source]}
 source_inf=${2:-$here/strobix-dfu.inf}
 ensure_packages gcc-mingw-w64-x86-64-posix python3 python3-asn1crypto

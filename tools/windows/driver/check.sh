@@ -14,13 +14,8 @@
 # signature of its own), an unsigned catalog.
 # Usage: check.sh <driver folder> <CA file>; STROBIX_SIGN_PKCS12 and
 # STROBIX_SIGN_PASSWORD as for build.sh, with a certificate from that CA.
-set -euo pipefail
-shopt -s inherit_errexit
-here=$(cd "$(dirname "$0")" && pwd)
-windows=$(cd "$here/.." && pwd)
-. "$windows/common.sh"
+. "$(dirname "$0")/../common.sh"
 . "$windows/wine.sh"
-t_start=$SECONDS
 package=$(cd "${1:?usage: check.sh <driver folder> <CA file>}" && pwd)
 ca=$(realpath "${2:?CA file missing}")
 [ -n "${STROBIX_SIGN_PKCS12:-}" ] || { echo "check.sh: STROBIX_SIGN_PKCS12 is not set" >&2; exit 2; }
@@ -28,12 +23,7 @@ ensure_packages wine64 wine xvfb osslsigncode gcc-mingw-w64-x86-64-posix python3
 
 unit_id='USB\VID_0483&PID_DF11'
 work=$(mktemp -d /tmp/strobix-driver-check.XXXXXX)
-cleanup() {
-    local status=$?
-    wine_end
-    if [ "$status" -eq 0 ]; then rm -rf "$work"; else echo "driver check: logs kept in $work" >&2; fi
-}
-trap cleanup EXIT
+trap 'wine_finish $? "driver check: logs"' EXIT
 
 $MINGW_CC -O2 -Wall -Wextra -Werror -municode -s -o "$work/catcheck.exe" "$here/tests/catcheck.c" \
     -lwintrust -lcrypt32
