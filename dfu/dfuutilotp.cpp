@@ -112,7 +112,8 @@ void DfuUtilOtp::process()
 QString DfuUtilOtp::identify(LogMode logMode)
 {
     const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
-    // What the tool printed in the current run, as it goes by in logOutput.
+    // What the tool printed, as it goes by in logOutput. A run that shows an
+    // unusable unit ends the identification, so the runs before never do.
     QString output;
     const QMetaObject::Connection collect = connect(this, &DfuUtil::logOutput,
                                                      [&output](const QString &text) { output += text; });
@@ -138,7 +139,6 @@ QString DfuUtilOtp::identify(LogMode logMode)
         const QStringList arguments = unitSelection(area.configuration, area.alternate)
                                       << QStringLiteral("-s") << QString::fromLatin1(area.address)
                                       << QStringLiteral("-U") << dumpPath;
-        output.clear();
         if (!execute(arguments, nullptr, logMode))
             return QStringLiteral("?");
         const QString name = area.rule(dumpPath, 0);

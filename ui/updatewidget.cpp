@@ -99,13 +99,13 @@ void UpdateWidget::offerDriverRepair()
     if (box.clickedButton() != install)
         return;
     // No second run while the tool works.
-    startButton->setDisabled(true);
+    startButton->setEnabled(false);
     if (DriverRepair::run(this)) {
         // The user pressed Start to update, not to repair.
         updateFirmware();
         return;
     }
-    startButton->setDisabled(false);
+    startButton->setEnabled(true);
     QMessageBox::critical(this, QCoreApplication::applicationName(), QString::fromUtf8(driverNotInstalledText),
                           QMessageBox::Ok, QMessageBox::NoButton);
 }

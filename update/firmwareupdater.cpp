@@ -70,7 +70,7 @@ const char *unusableUnitText(const QString &answer)
 bool folderTakesFiles(const QString &folder)
 {
     QFile probe(folder + QString::fromLatin1(FirmwareUpdater::probeFileName));
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!probe.open(QIODevice::WriteOnly))
         return false;
     probe.remove();
     return true;
