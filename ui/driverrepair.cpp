@@ -37,18 +37,18 @@ void appendToToolLog(const QString &text)
 bool DriverRepair::run(QWidget *window)
 {
     const QString log = besideProgram(logPath);
-    // An elevated process shows no output to us, and the program folder may
-    // take files from an administrator only: the tool's shell writes the log.
+    // Elevated, the tool has no output that we could read: it writes the log.
     QFile::remove(log);
-    const QString parameters = QStringLiteral("/c \"\"%1\" install \"%2\" > \"%3\" 2>&1\"")
-                                   .arg(besideProgram(toolPath), besideProgram(infPath), log);
+    const QString parameters = QStringLiteral("install \"%1\" \"%2\"").arg(besideProgram(infPath), log);
+    const std::wstring tool = besideProgram(toolPath).toStdWString();
     const std::wstring wideParameters = parameters.toStdWString();
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     info.hwnd = window ? reinterpret_cast<HWND>(window->winId()) : nullptr;
+    // Windows asks for an administrator, naming the tool's signer.
     info.lpVerb = L"runas";
-    info.lpFile = L"cmd.exe";
+    info.lpFile = tool.c_str();
     info.lpParameters = wideParameters.c_str();
     info.nShow = SW_HIDE;
 
