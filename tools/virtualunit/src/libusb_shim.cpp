@@ -54,9 +54,14 @@ bool isSecond(const libusb_device *dev)
 
 #ifdef _WIN32
 // Under Wine, a unit without WinUSB gets it once our package is in the
-// driver store: an INF there that names our catalog, under any name.
+// driver store: an INF there that names our catalog, under any name. The
+// package's INF is UTF-16; an INF may be plain text too.
 bool driverPackageInStore()
 {
+    const std::string catalog = "strobix-dfu.cat";
+    std::string wideCatalog;
+    for (char c : catalog)
+        wideCatalog += std::string{c, '\0'};
     char dir[MAX_PATH];
     if (!GetWindowsDirectoryA(dir, MAX_PATH))
         return false;
@@ -67,7 +72,7 @@ bool driverPackageInStore()
     for (BOOL more = search != INVALID_HANDLE_VALUE; more && !ours; more = FindNextFileA(search, &found)) {
         std::ifstream inf(folder + found.cFileName, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(inf)), std::istreambuf_iterator<char>());
-        ours = text.find("strobix-dfu.cat") != std::string::npos;
+        ours = text.find(catalog) != std::string::npos || text.find(wideCatalog) != std::string::npos;
     }
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
