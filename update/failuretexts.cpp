@@ -20,7 +20,8 @@ const char noDriverText[] =
     "Trennen Sie das Gerät, schließen Sie es neu an und klicken Sie erneut auf Start / "
     "Disconnect the unit, connect it again and press Start again";
 #endif
-// Only where a unit has access rights: Linux.
+// Linux only: Windows has no access rights on a unit, and the identification
+// reads a refused open there as a unit in use.
 const char accessDeniedText[] =
     "Blitzgerät gefunden, aber kein Zugriff erlaubt / Flash unit found, but access is denied\n"
     "Installieren Sie das Paket dfu-util (seine udev-Regel erlaubt den Zugriff), schließen Sie das Gerät neu an "
