@@ -23,6 +23,10 @@ const struct {
 } unanswered[] = {
     {"?", "dfu-util did not start or crashed"},
     {DfuUtilOtp::unwritableDump, "the identification dump could not be written"},
+    {DfuUtilOtp::unitWithoutDriver, "dfu-util found the unit but could not open it without a WinUSB driver"},
+    {DfuUtilOtp::unitAccessDenied, "dfu-util found the unit but was denied access to it"},
+    {DfuUtilOtp::unitInUse, "another program holds the unit"},
+    {DfuUtilOtp::severalUnits, "more than one device in update mode is connected"},
 };
 
 // The log's line for an identification after the write that differs from before.

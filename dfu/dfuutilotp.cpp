@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
@@ -12,6 +14,10 @@ namespace Strobix {
 
 const char DfuUtilOtp::dumpFileName[] = "strobix.otp";
 const char DfuUtilOtp::unwritableDump[] = "!";
+const char DfuUtilOtp::unitWithoutDriver[] = "!driver";
+const char DfuUtilOtp::unitAccessDenied[] = "!access";
+const char DfuUtilOtp::unitInUse[] = "!busy";
+const char DfuUtilOtp::severalUnits[] = "!several";
 
 namespace {
 
@@ -73,6 +79,31 @@ QString DfuUtilOtp::nameFromSecondArea(const QString &dumpPath, int offset)
     return QString();
 }
 
+QString DfuUtilOtp::unreachableUnit(const QString &output)
+{
+    if (output.contains(QLatin1String("More than one DFU capable USB device found")))
+        return QString::fromLatin1(severalUnits);
+    if (output.contains(QLatin1String("Cannot claim interface - LIBUSB_ERROR_BUSY")))
+        return QString::fromLatin1(unitInUse);
+    // dfu-util names libusb's error when it cannot open a unit it sees.
+    const QRegularExpression openFailure(QStringLiteral("Cannot open DFU device [^\\n]*\\((LIBUSB_ERROR_[A-Z_]+)\\)"));
+    const QString error = openFailure.match(output).captured(1);
+    // libusb on Windows: a unit without a WinUSB binding (no driver, another
+    // vendor's) has no backend that can open it.
+    if (error == QLatin1String("LIBUSB_ERROR_NOT_SUPPORTED"))
+        return QString::fromLatin1(unitWithoutDriver);
+    if (error == QLatin1String("LIBUSB_ERROR_ACCESS")) {
+#ifdef Q_OS_WIN
+        // Windows has no access rights on a unit: WinUSB refuses a second
+        // handle, so the unit is held by another program.
+        return QString::fromLatin1(unitInUse);
+#else
+        return QString::fromLatin1(unitAccessDenied);
+#endif
+    }
+    return QString();
+}
+
 void DfuUtilOtp::process()
 {
     emit result(identify());
@@ -81,6 +112,12 @@ void DfuUtilOtp::process()
 QString DfuUtilOtp::identify(LogMode logMode)
 {
     const QString dumpPath = dataFolder + QString::fromLatin1(dumpFileName);
+    // What the tool printed, as it goes by in logOutput. A run that shows an
+    // unusable unit ends the identification, so the runs before never do.
+    QString output;
+    const QMetaObject::Connection collect = connect(this, &DfuUtil::logOutput,
+                                                     [&output](const QString &text) { output += text; });
+    const auto stopCollecting = qScopeGuard([collect] { disconnect(collect); });
 
     using Rule = QString (*)(const QString &, int);
     const struct {
@@ -108,6 +145,9 @@ QString DfuUtilOtp::identify(LogMode logMode)
         QFile::remove(dumpPath);
         if (!name.isEmpty())
             return name;
+        const QString unreachable = unreachableUnit(output);
+        if (!unreachable.isEmpty())
+            return unreachable;
     }
     return QString();
 }

@@ -16,6 +16,15 @@ public:
     // The answer when an old dump cannot be removed: the tool would refuse to
     // write a new one, and the old one must never be read.
     static const char unwritableDump[];
+    // The answers for a unit that dfu-util sees but cannot use. The later
+    // areas would meet the same, so the identification stops at the first.
+    static const char unitWithoutDriver[];
+    static const char unitAccessDenied[];
+    static const char unitInUse[];
+    static const char severalUnits[];
+
+    // Which of those answers one run's output shows, or an empty string.
+    static QString unreachableUnit(const QString &output);
 
     // The area rules. Each reads the dump at dumpPath and returns the image
     // file name, or an empty string when the dump does not qualify.
@@ -31,7 +40,8 @@ public:
 
 signals:
     // An image file name; empty: no compatible unit; "?": the tool failed to
-    // run; unwritableDump: the data folder cannot take the dump.
+    // run; unwritableDump: the data folder cannot take the dump; or one of
+    // the answers for a unit that cannot be used.
     void result(QString name);
 
 public slots:

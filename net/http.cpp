@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "ui/progressdialogs.h"
+#include "update/failuretexts.h"
 
 #include <QFile>
 #include <QNetworkReply>
@@ -18,8 +19,6 @@ const qint64 largestImage = 16 * 1024 * 1024;
 // As long as dfu-util may stay silent: a stalled server ends the download.
 const int silenceTimeoutMs = 30000;
 } // namespace
-
-const char Http::writeFailureText[] = "Datei kann nicht geschrieben werden! / Cannot write local file!";
 
 Http::Http()
 {

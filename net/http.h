@@ -22,10 +22,7 @@ public:
     Http();
     ~Http() override;
 
-    // Thrown by download() when the file cannot be opened for writing.
-    static const char writeFailureText[];
-
-    // Starts the download and returns at once. Throws the failure text as a
+    // Starts the download and returns at once. Throws writeFailureText as a
     // QString when the file cannot be opened for writing.
     void download(const QString &url, QFile *file, QWidget *parent);
 

@@ -183,6 +183,24 @@ void TestDfuUtil::identification_data()
     QTest::newRow("X21 bytes in the third area are rejected") << none << none << x21 << 3 << "";
     QTest::newRow("tool crashes at once") << Fake::crash() << none << none << 1 << "?";
     QTest::newRow("second run crashes") << none << Fake::crash() << none << 2 << "?";
+    // dfu-util sees the unit but cannot use it: the first run says why, and the later ones would say the same.
+    const auto openRefused = [none](const char *error) {
+        return Fake::err(QByteArray("dfu-util: Cannot open DFU device 0483:df11 found on devnum 7 (") + error + ")\n")
+               + none;
+    };
+    QTest::newRow("open refused for lack of access")
+        << openRefused("LIBUSB_ERROR_ACCESS") << none << none << 1 << DfuUtilOtp::unitAccessDenied;
+    QTest::newRow("open refused, no WinUSB binding")
+        << openRefused("LIBUSB_ERROR_NOT_SUPPORTED") << none << none << 1 << DfuUtilOtp::unitWithoutDriver;
+    QTest::newRow("open fails otherwise: no device, as before") << openRefused("LIBUSB_ERROR_IO") << none << none << 3 << "";
+    QTest::newRow("claim refused, unit busy")
+        << Fake::err("dfu-util: Cannot claim interface - LIBUSB_ERROR_BUSY\n") + Fake::exitCode(74) << none << none << 1
+        << DfuUtilOtp::unitInUse;
+    QTest::newRow("two units")
+        << Fake::err("dfu-util: More than one DFU capable USB device found! Try `--list' and specify the serial number "
+                     "or disconnect all but one device\n")
+               + Fake::exitCode(74)
+        << none << none << 1 << DfuUtilOtp::severalUnits;
     QTest::newRow("dump written, then exit code 74")
         << x21 + Fake::exitCode(74) << none << none << 1 << "SX2100b0.dfu";
 }

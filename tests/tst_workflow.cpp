@@ -37,6 +37,7 @@ const char writeText[] = "Datei kann nicht geschrieben werden! / Cannot write lo
 const char runningText[] = "Eine andere Aktualisierung läuft bereits / Another update is already running";
 const QString lockName = QLatin1String(FirmwareUpdater::lockFileName);
 const QString readBackName = QLatin1String(DfuUtilInstaller::readBackFileName);
+const char signatureText[] = "Signatur der Imagedatei fehlt oder ist ungültig / Image file signature missing or invalid";
 
 QByteArray anImage(int size = 200 * 1024)
 {
@@ -374,6 +375,8 @@ void TestWorkflow::dataFolderProblems_data()
     QTest::newRow("an empty lock made just now") << "new empty lock" << runningText << 0;
     QTest::newRow("a lock from another computer") << "foreign lock" << noDeviceText << 3;
     QTest::newRow("a lock that another updater holds") << "held lock" << runningText << 0;
+    // As a leftover lock in a read-only folder, which root would take over.
+    QTest::newRow("a lock not taken in a folder that takes no file") << "held lock, strobix.probe/" << writeText << 0;
     // A local problem, not the network's: the help for a failed download would mislead.
     QTest::newRow("the disk fills during the download") << "full disk" << writeText << 1;
 }
@@ -393,10 +396,12 @@ void TestWorkflow::dataFolderProblems()
     if (problem == QLatin1String("folder is a file")) {
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         dataFolder = blocker.fileName() + QLatin1Char('/');
+    } else if (problem.startsWith(QLatin1String("held lock"))) {
+        QVERIFY(owner.tryLock(0));
+        problem = problem.section(QLatin1String(", "), 1);
+        QVERIFY(problem.isEmpty() || QDir().mkpath(dataFolder + problem));
     } else if (problem.endsWith(QLatin1Char('/'))) {
         QVERIFY(QDir().mkpath(dataFolder + problem));
-    } else if (problem == QLatin1String("held lock")) {
-        QVERIFY(owner.tryLock(0));
     } else if (problem != QLatin1String("full disk")) {
         QVERIFY(lock.open(QIODevice::WriteOnly));
         if (problem == QLatin1String("foreign lock"))
@@ -433,7 +438,7 @@ void TestWorkflow::dataFolderProblems()
     QCOMPARE(fake->calls().size(), toolRuns);
     QVERIFY(!QFile::exists(dataFolder + QStringLiteral("SX2100b0.dfu")));
     // A lock that belongs to a running updater stays.
-    QCOMPARE(owner.isLocked() && QFile::exists(lockPath), problem == QLatin1String("held lock"));
+    QVERIFY(!owner.isLocked() || QFile::exists(lockPath));
 }
 
 void TestWorkflow::signedImage_data()
@@ -447,8 +452,8 @@ void TestWorkflow::signedImage_data()
     QByteArray tampered = anImage();
     tampered[1000] = 'X'; // still a sound DfuSe image: only the signature can tell
     QTest::newRow("signed image") << anImage() << signature << okText;
-    QTest::newRow("no signature on the server") << anImage() << QByteArray() << downloadText;
-    QTest::newRow("tampered image") << resealed(tampered) << signature << downloadText;
+    QTest::newRow("no signature on the server") << anImage() << QByteArray() << signatureText;
+    QTest::newRow("tampered image") << resealed(tampered) << signature << signatureText;
 }
 
 void TestWorkflow::signedImage()

@@ -1,6 +1,10 @@
 #include "ui/updatewidget.h"
 
 #include "app/globals.h"
+#include "update/failuretexts.h"
+#ifdef Q_OS_WIN
+#include "ui/driverrepair.h"
+#endif
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -70,13 +74,43 @@ void UpdateWidget::updateFinished(bool ok)
     startButton->setDisabled(false);
     if (ok) {
         QMessageBox::information(this, QCoreApplication::applicationName(),
-                                 QStringLiteral("Firmware Update ok"),
+                                 QString::fromUtf8(updateOkText),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     } else {
+#ifdef Q_OS_WIN
+        // The one failure that the user can mend from here.
+        if (updater.errorText == QString::fromUtf8(noDriverText)) {
+            offerDriverRepair();
+            return;
+        }
+#endif
         QMessageBox::critical(this, QCoreApplication::applicationName(), updater.errorText,
                               QMessageBox::Ok, QMessageBox::NoButton);
     }
 }
+
+#ifdef Q_OS_WIN
+void UpdateWidget::offerDriverRepair()
+{
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), updater.errorText,
+                    QMessageBox::Ok, this);
+    const QPushButton *install = box.addButton(QString::fromUtf8(installDriverButtonText), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    if (box.clickedButton() != install)
+        return;
+    // No second run while the tool works.
+    startButton->setEnabled(false);
+    if (DriverRepair::run(this)) {
+        // The user pressed Start to update, not to repair.
+        updateFirmware();
+        return;
+    }
+    startButton->setEnabled(true);
+    QMessageBox::critical(this, QCoreApplication::applicationName(), QString::fromUtf8(driverNotInstalledText),
+                          QMessageBox::Ok, QMessageBox::NoButton);
+}
+#endif
 
 void UpdateWidget::showHelp()
 {

@@ -27,6 +27,10 @@ private slots:
 
 private:
     QPushButton *addPictureButton(const QString &picture, const QPoint &topLeft);
+#ifdef Q_OS_WIN
+    // The no-driver box, whose second button installs the driver.
+    void offerDriverRepair();
+#endif
 
     FirmwareUpdater updater;
     HelpDialog helpDialog;

@@ -4,6 +4,7 @@
 #include "dfu/dfuseimage.h"
 #include "dfu/dfuutilinstaller.h"
 #include "dfu/dfuutilotp.h"
+#include "update/failuretexts.h"
 #include "update/imagesignature.h"
 
 #include <QDateTime>
@@ -18,8 +19,6 @@
 namespace Strobix {
 
 namespace {
-
-const char downloadFailureText[] = "Kann Imagedatei nicht herunterladen / Cannot download image file";
 
 // Only a DfuSe image for the unit counts as downloaded: a captive portal's
 // login page or a cut-off body would otherwise reach dfu-util, whose refusal
@@ -42,9 +41,40 @@ bool holdsImageForUnit(QFile &file)
 
 // A full disk is the folder's problem, not the network's: the help for a
 // failed download would send the user the wrong way.
-QString downloadFailure(const Http &downloader)
+QString downloadFailure(const Http &downloader, const char *text = downloadFailureText)
 {
-    return QString::fromUtf8(downloader.localWriteFailed() ? Http::writeFailureText : downloadFailureText);
+    return QString::fromUtf8(downloader.localWriteFailed() ? writeFailureText : text);
+}
+
+// The text for an answer that names a unit which dfu-util sees but cannot
+// use, or null for any other answer.
+const char *unusableUnitText(const QString &answer)
+{
+    const struct {
+        const char *answer;
+        const char *text;
+    } cases[] = {
+        {DfuUtilOtp::unitWithoutDriver, noDriverText},
+        {DfuUtilOtp::unitAccessDenied, accessDeniedText},
+        {DfuUtilOtp::unitInUse, unitInUseText},
+        {DfuUtilOtp::severalUnits, severalUnitsText},
+    };
+    for (const auto &unusable : cases) {
+        if (answer == QLatin1String(unusable.answer))
+            return unusable.text;
+    }
+    return nullptr;
+}
+
+// Whether the folder takes a new file. A lock that is there but cannot be
+// taken in a folder that takes none is a leftover, not a second updater.
+bool folderTakesFiles(const QString &folder)
+{
+    QFile probe(folder + QString::fromLatin1(FirmwareUpdater::probeFileName));
+    if (!probe.open(QIODevice::WriteOnly))
+        return false;
+    probe.remove();
+    return true;
 }
 
 // On a network share an updater on another computer may hold the lock.
@@ -92,6 +122,7 @@ void logRefusal(const QString &imageName, const QString &problem)
 } // namespace
 
 const char FirmwareUpdater::lockFileName[] = "strobix.lock";
+const char FirmwareUpdater::probeFileName[] = "strobix.probe";
 
 FirmwareUpdater::FirmwareUpdater(const QString &publicKeys)
     : publicKeys(publicKeys)
@@ -157,10 +188,8 @@ bool FirmwareUpdater::lockDataFolder()
     if (runLock->isLocked() && DfuUtilInstaller::clearReadBackFile())
         return true;
     // Anything else at the lock's path is the folder's problem, not a second updater.
-    const bool heldByAnother = !runLock->isLocked() && QFileInfo(path).isFile();
-    const QString text = QString::fromUtf8(heldByAnother
-                                               ? "Eine andere Aktualisierung läuft bereits / Another update is already running"
-                                               : Http::writeFailureText);
+    const bool heldByAnother = !runLock->isLocked() && QFileInfo(path).isFile() && folderTakesFiles(dataFolder);
+    const QString text = QString::fromUtf8(heldByAnother ? anotherUpdateText : writeFailureText);
     runLock.reset();
     // startUpdate() returns before the outcome, as with every other run.
     QTimer::singleShot(0, this, [this, text] { reportFailure(text); });
@@ -188,15 +217,19 @@ void FirmwareUpdater::releaseImageFile()
 void FirmwareUpdater::otpFinished(QString name)
 {
     if (name == QLatin1String("?")) {
-        reportFailure(QString::fromUtf8("dfu-util nicht gefunden / not found"));
+        reportFailure(QString::fromUtf8(toolNotFoundText));
         return;
     }
     if (name.isEmpty()) {
-        reportFailure(QString::fromUtf8("Kein kompatibles Gerät gefunden / No compatible device found"));
+        reportFailure(QString::fromUtf8(noDeviceText));
         return;
     }
     if (name == QLatin1String(DfuUtilOtp::unwritableDump)) {
-        reportFailure(QString::fromUtf8(Http::writeFailureText));
+        reportFailure(QString::fromUtf8(writeFailureText));
+        return;
+    }
+    if (const char *unusable = unusableUnitText(name)) {
+        reportFailure(QString::fromUtf8(unusable));
         return;
     }
     releaseImageFile();
@@ -243,7 +276,7 @@ void FirmwareUpdater::signatureFinished()
     signature->remove();
     imageFile->remove();
     logRefusal(QFileInfo(*imageFile).fileName(), problem);
-    reportFailure(downloadFailure(downloader));
+    reportFailure(downloadFailure(downloader, signatureFailureText));
 }
 
 void FirmwareUpdater::install()

@@ -33,6 +33,8 @@ public:
 
     // Held in the data folder from Start to the outcome.
     static const char lockFileName[];
+    // Created and removed at once when the lock cannot be taken.
+    static const char probeFileName[];
 
     // Begins a run; dialogs of the run are shown over parent.
     void startUpdate(QWidget *parent);

@@ -3,6 +3,7 @@
 
 #include "update/firmwareupdater.h"
 
+#include "update/failuretexts.h"
 #include "update/firmwarecatalogue.h"
 
 #include "ui/progressdialogs.h"
@@ -76,7 +77,7 @@ void FirmwareUpdater::installFinished(bool ok)
         emit finished(true);
         return;
     }
-    errorText = QStringLiteral("Firmware upgrade NOT ok!");
+    errorText = QString::fromUtf8(updateNotOkText);
     emit finished(false);
 }
 

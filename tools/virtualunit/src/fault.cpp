@@ -23,6 +23,10 @@ const Name kNames[] = {
     {"unplug", Fault::Unplug, true, false},
     {"read-protected", Fault::ReadProtected, false, false},
     {"write-protected", Fault::WriteProtected, true, true},
+    {"no-access", Fault::NoAccess, false, false},
+    {"no-driver", Fault::NoDriver, false, false},
+    {"busy", Fault::Busy, false, false},
+    {"two-units", Fault::TwoUnits, false, false},
 };
 
 } // namespace

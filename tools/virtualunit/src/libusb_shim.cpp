@@ -10,6 +10,12 @@
 #include <exception>
 #include <libusb.h>
 #include <memory>
+#ifdef _WIN32
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <windows.h>
+#endif
 
 struct libusb_context {
     int unused;
@@ -30,6 +36,8 @@ std::unique_ptr<vu::VirtualUnit> unit;
 libusb_context defaultContext{};
 // The same device object every time, as a host expects from one physical unit.
 libusb_device theDevice{1};
+// With two-units, a second one of the same kind, on the next port.
+libusb_device secondDevice{1};
 constexpr uint8_t kBus = 1;
 constexpr uint8_t kAddress = 7;
 constexpr uint8_t kPort = 2;
@@ -37,6 +45,58 @@ constexpr uint8_t kPort = 2;
 bool present()
 {
     return unit && unit->present();
+}
+
+bool isSecond(const libusb_device *dev)
+{
+    return dev == &secondDevice;
+}
+
+#ifdef _WIN32
+// Under Wine, a unit without WinUSB gets it once our package is in the
+// driver store: an INF there that names our catalog, under any name. The
+// package's INF is UTF-16; an INF may be plain text too.
+bool driverPackageInStore()
+{
+    const std::string catalog = "strobix-dfu.cat";
+    std::string wideCatalog;
+    for (char c : catalog)
+        wideCatalog += std::string{c, '\0'};
+    char dir[MAX_PATH];
+    if (!GetWindowsDirectoryA(dir, MAX_PATH))
+        return false;
+    const std::string folder = std::string(dir) + "\\inf\\";
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*.inf").c_str(), &found);
+    bool ours = false;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && !ours; more = FindNextFileA(search, &found)) {
+        std::ifstream inf(folder + found.cFileName, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(inf)), std::istreambuf_iterator<char>());
+        ours = text.find(catalog) != std::string::npos || text.find(wideCatalog) != std::string::npos;
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return ours;
+}
+#else
+bool driverPackageInStore()
+{
+    return false;
+}
+#endif
+
+// What libusb_open gives: libusb's Windows backend has no open for a unit
+// whose driver is not WinUSB (or libusbK, libusb0), and says NOT_SUPPORTED.
+int openError()
+{
+    switch (unit->fault()) {
+    case vu::Fault::NoAccess:
+        return LIBUSB_ERROR_ACCESS;
+    case vu::Fault::NoDriver:
+        return driverPackageInStore() ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_SUPPORTED;
+    default:
+        return LIBUSB_SUCCESS;
+    }
 }
 
 } // namespace
@@ -99,12 +159,14 @@ const char *LIBUSB_CALL libusb_error_name(int code)
 
 ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *, libusb_device ***list)
 {
-    const ssize_t count = present() ? 1 : 0;
+    const ssize_t count = !present() ? 0 : unit->fault() == vu::Fault::TwoUnits ? 2 : 1;
     auto **devices = static_cast<libusb_device **>(std::calloc(size_t(count) + 1, sizeof(libusb_device *)));
     if (!devices)
         return LIBUSB_ERROR_NO_MEM;
     if (count)
         devices[0] = libusb_ref_device(&theDevice);
+    if (count > 1)
+        devices[1] = libusb_ref_device(&secondDevice);
     *list = devices;
     return count;
 }
@@ -161,21 +223,21 @@ uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device *)
     return kBus;
 }
 
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device *)
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device *dev)
 {
-    return kAddress;
+    return kAddress + isSecond(dev);
 }
 
-uint8_t LIBUSB_CALL libusb_get_port_number(libusb_device *)
+uint8_t LIBUSB_CALL libusb_get_port_number(libusb_device *dev)
 {
-    return kPort;
+    return kPort + isSecond(dev);
 }
 
-int LIBUSB_CALL libusb_get_port_numbers(libusb_device *, uint8_t *ports, int length)
+int LIBUSB_CALL libusb_get_port_numbers(libusb_device *dev, uint8_t *ports, int length)
 {
     if (length < 1)
         return LIBUSB_ERROR_OVERFLOW;
-    ports[0] = kPort;
+    ports[0] = libusb_get_port_number(dev);
     return 1;
 }
 
@@ -183,6 +245,8 @@ int LIBUSB_CALL libusb_open(libusb_device *dev, libusb_device_handle **handle)
 {
     if (!present())
         return LIBUSB_ERROR_NO_DEVICE;
+    if (const int error = openError())
+        return error;
     *handle = new libusb_device_handle{libusb_ref_device(dev), 0};
     return LIBUSB_SUCCESS;
 }
@@ -202,6 +266,8 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle *, int configurati
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *, int interface)
 {
+    if (unit && unit->fault() == vu::Fault::Busy)
+        return LIBUSB_ERROR_BUSY;
     return interface == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 

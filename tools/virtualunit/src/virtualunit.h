@@ -27,6 +27,7 @@ public:
     explicit VirtualUnit(const UnitSettings &settings);
 
     bool present() const { return settings.fault.kind != Fault::Absent; }
+    Fault::Kind fault() const { return settings.fault.kind; }
     const UsbDescriptors &descriptors() const { return *usbDescriptors; }
     void setAltSetting(int alt) { device->setAltSetting(alt); }
     bool hasAltSetting(int alt) const { return stateFile->memory().hasAlt(alt); }

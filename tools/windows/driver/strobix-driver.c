@@ -7,6 +7,8 @@
  *   strobix-driver install <inf>    into the driver store; a unit connected now gets it at once
  *   strobix-driver uninstall <inf>  every version of this package out of the driver store
  *
+ * A third argument names a file that takes the lines instead of stdout.
+ *
  * One line per step on stdout (the installer keeps them as its log). Exit
  * status 0 when done, 1 on failure, 2 on wrong use. Through SetupAPI rather
  * than pnputil: the same calls work under Wine, where the checks run them.
@@ -216,9 +218,15 @@ static int uninstall(const WCHAR *path)
 int wmain(int argc, WCHAR **argv)
 {
     WCHAR path[MAX_PATH];
-    if (argc != 3 || !GetFullPathNameW(argv[2], MAX_PATH, path, NULL)) {
-        fprintf(stderr, "usage: strobix-driver show|install|uninstall <inf>\n");
+    if (argc < 3 || argc > 4 || !GetFullPathNameW(argv[2], MAX_PATH, path, NULL)) {
+        fprintf(stderr, "usage: strobix-driver show|install|uninstall <inf> [<log>]\n");
         return 2;
+    }
+    /* Run elevated from the updater, the tool has no console that anyone
+       reads: its lines go to the log file instead. */
+    if (argc == 4 && !_wfreopen(argv[3], L"w", stdout)) {
+        fprintf(stderr, "cannot write the log\n");
+        return 1;
     }
     if (!wcscmp(argv[1], L"show"))
         return show(path);
@@ -226,6 +234,6 @@ int wmain(int argc, WCHAR **argv)
         return install(path);
     if (!wcscmp(argv[1], L"uninstall"))
         return uninstall(path);
-    fprintf(stderr, "usage: strobix-driver show|install|uninstall <inf>\n");
+    fprintf(stderr, "usage: strobix-driver show|install|uninstall <inf> [<log>]\n");
     return 2;
 }
