@@ -6,6 +6,8 @@
 //   upload HEX         the file named after -U
 //   pause MS, flood BYTES CHUNK (text in writes of CHUNK), exit CODE
 //   crash, hang
+//   hold NAME          creates NAME.held in the control folder and waits until the
+//                      test creates NAME there (exit 98 after 60 s without it)
 // The whole script is checked before it runs: a bad one exits 99.
 #include <algorithm>
 #include <csignal>
@@ -56,11 +58,34 @@ bool parse(const std::string &line, Command &c)
             c.data += char(std::stoi(hex.substr(i, 2), nullptr, 16));
         return hex.size() % 2 == 0 && hex.find_first_not_of("0123456789abcdef") == std::string::npos;
     }
+    if (c.name == "hold")
+        return words >> c.data && c.data.find('/') == std::string::npos;
     if (c.name == "pause" || c.name == "exit")
         return bool(words >> c.a);
     if (c.name == "flood")
         return bool(words >> c.a >> c.b) && c.b > 0;
     return c.name == "crash" || c.name == "hang";
+}
+
+bool exists(const std::string &path)
+{
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// Bounded, so that a test that never releases fails instead of hanging. A
+// control folder that is gone has no test left to wait for.
+bool hold(const std::string &dir, const std::string &name)
+{
+    std::ofstream(dir + "/" + name + ".held");
+    const timespec tick{0, 10 * 1000000L};
+    for (int i = 0; i < 6000; ++i) {
+        if (exists(dir + "/" + name) || !exists(dir))
+            return true;
+        ::nanosleep(&tick, nullptr);
+    }
+    writeAll(STDERR_FILENO, "fakedfu: hold " + name + " was never released (no " + dir + "/" + name
+                                + " after 60 s)\n");
+    return false;
 }
 
 void dieQuietly(int signal)
@@ -110,6 +135,8 @@ int main(int argc, char **argv)
             const timespec time{time_t(c.a / 1000), long(c.a % 1000) * 1000000L};
             ::nanosleep(&time, nullptr);
         }
+        else if (c.name == "hold" && !hold(dir, c.data))
+            return 98;
         else if (c.name == "exit")
             return int(c.a);
         else if (c.name == "crash")
