@@ -8,7 +8,7 @@ prints "caught" or "SURVIVED". A mutant that does not build tests nothing:
 it is "stillborn", counted apart, and must be mended. At the end it prints the
 score over the mutants that built.
 
-    tools/ci/mutants.py [--only NAME_PART] [--list] [--keep] [--build-only]
+    tools/ci/mutants.py [--only NAME_PART]... [--list] [--keep] [--build-only]
 
 --build-only builds each mutant and runs no test: a quick search for stillborn
 ones after a change to the product code.
@@ -317,12 +317,12 @@ def test_command(build, test):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", help="run only mutants whose name contains this")
+    parser.add_argument("--only", action="append", help="run only mutants whose name contains this (repeatable)")
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     parser.add_argument("--keep", action="store_true", help="keep the scratch copy")
     parser.add_argument("--build-only", action="store_true", help="only build each mutant: find stillborn ones")
     args = parser.parse_args()
-    mutants = [m for m in MUTANTS if not args.only or args.only in m[0]]
+    mutants = [m for m in MUTANTS if not args.only or any(o in m[0] for o in args.only)]
     if args.list:
         for name, path, *_ in mutants:
             print(f"{path}: {name}")
