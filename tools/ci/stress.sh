@@ -3,7 +3,7 @@
 # (default 10), from the plain build and from the sanitizer build, beside a CPU
 # load of twice the cores (stress-ng), and prints one line per test: runs,
 # failures, slowest run. A test that waits for a window of time instead of an
-# event fails here sooner or later. Not part of CI: it takes about an hour.
+# event fails here sooner or later. Not part of CI: it takes one to two hours.
 #
 #   tools/ci/stress.sh [ROUNDS]
 #
