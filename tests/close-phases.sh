@@ -8,7 +8,7 @@
 #
 # BUILD_DIR holds strobix-updater, tests/fakedfu/fakedfu (the scripted stand-in
 # for dfu-util) and CMakeCache.txt (for the firmware port). Needs Xvfb, openbox,
-# xdotool and xprop. Prints one line per phase; exits non-zero on any failure.
+# xdotool, xprop and ImageMagick. Prints one line per phase; exits non-zero on any failure.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
@@ -21,7 +21,6 @@ top=$(mktemp -d)
 trap 'stop_all; rm -rf "$top"' EXIT
 
 hex() { printf "$1" | od -An -tx1 | tr -d ' \n'; }
-calls() { [ -f "$control/calls.txt" ] && [ "$(wc -l < "$control/calls.txt")" -ge "$1" ]; }
 # Processes of this phase, the updater left out (the fake inherits the control folder).
 tool_running() {
     local found
@@ -49,7 +48,7 @@ press() {
 }
 
 phase() {
-    local phase=$1 rate=$2 dir=$top/$1 failures=() main dialog code=none
+    local phase=$1 dir=$top/$1 failures=() main dialog code=none
     control=$dir/control
     local data=$dir/xdg/"Orvane kelvio GmbH"/"strobix Firmware Updater"/kelvio
     mkdir -p "$control" "$dir/work/dfu-util" "$dir/firmware" "$dir/xdg"
@@ -58,16 +57,17 @@ phase() {
     dfuse-pack -b "0x08004000:$dir/image.bin" -D 0x0483:0xdf11 "$dir/firmware/$image" > /dev/null
     # The unit's identity: an X21 record in the first area.
     : > "$control/run1.txt"
-    [ "$phase" != identifying ] || printf '%s\n' "out $(hex 'Opening DFU capable USB device...\n')" "pause 3000" \
+    # Each phase's tool or download waits at a hold until the close is done.
+    [ "$phase" != identifying ] || printf '%s\n' "out $(hex 'Opening DFU capable USB device...\n')" "hold identify" \
         > "$control/run1.txt"
     echo "upload 2100b0ffffffffff" >> "$control/run1.txt"
-    printf '%s\n' "out $(hex '\rDownload\t[==  ]  40%%')" "pause 3000" \
+    printf '%s\n' "out $(hex '\rDownload\t[==  ]  40%%')" "hold install" \
         "out $(hex '\rDownload\t[====] 100%%\nDownload done.\n')" "exit 0" > "$control/run2.txt"
 
     background=()
     start_xvfb || { echo "$phase: FAIL: no Xvfb"; return 1; }
     start_openbox
-    python3 "$source_dir/tools/slow-firmware-server.py" "$dir/firmware" "$port" "$rate" 2> /dev/null &
+    python3 "$source_dir/tools/slow-firmware-server.py" "$dir/firmware" "$port" 1048576 "$dir/serve" 2> /dev/null &
     background+=($!)
     poll 100 curl -so /dev/null "$url"
     (cd "$dir/work" && exec env QT_QPA_PLATFORM=xcb XDG_DATA_HOME="$dir/xdg" STROBIX_FAKE_DFU_DIR="$control" \
@@ -78,16 +78,17 @@ phase() {
         failures+=("no main window")
     else
         main=$window
-        sleep 0.3 # nothing to await: the window is mapped but may not have drawn yet
+        # Mapped is not enough: a click before the first frame can be lost.
+        poll 300 drawn "$main" || failures+=("the main window was never drawn")
         xdotool mousemove --window "$main" 74 393 click 1
         case $phase in
         identifying)
-            poll 300 calls 1 && poll 30 tool_running || failures+=("dfu-util was not running at the close")
+            poll 300 test -e "$control/identify.held" || failures+=("dfu-util did not reach its hold")
             ;;
         downloading)
             # The dialog blocks the main window; closing it cancels the download,
             # and the failure box must be answered before main can close.
-            if poll 300 test -f "$data/$image" && poll 100 other_window "$app" "$main"; then
+            if poll 300 test -e "$dir/serve.held" && poll 100 other_window "$app" "$main"; then
                 dialog=$window
                 press "$dialog" alt+F4
                 poll 100 other_window "$app" "$main" "$dialog" && press "$window" Return
@@ -98,17 +99,20 @@ phase() {
             ;;
         installing)
             # Closing the install dialog only hides it; the tool goes on. The download
-            # dialog may still be mapped when the tool starts: it was seen first.
-            if poll 300 other_window "$app" "$main" && dialog=$window && poll 300 calls 2 \
-                && poll 100 other_window "$app" "$main" "$dialog" && poll 30 tool_running; then
+            # dialog may still be mapped when the tool starts: it is seen first.
+            if poll 300 test -e "$dir/serve.held" && poll 100 other_window "$app" "$main" && dialog=$window \
+                && : > "$dir/serve" && poll 300 test -e "$control/install.held" \
+                && poll 100 other_window "$app" "$main" "$dialog"; then
                 press "$window" alt+F4
-                tool_running || failures+=("dfu-util had ended before the close: too slow to test")
             else
                 failures+=("the installation did not begin")
             fi
             ;;
         esac
         press "$main" alt+F4
+        : > "$control/identify"
+        : > "$control/install"
+        : > "$dir/serve"
     fi
     if poll 300 ended "$app"; then
         wait "$app"
@@ -143,7 +147,7 @@ phase() {
 }
 
 status=0
-phase identifying 1048576 || status=1
-phase downloading 4096 || status=1
-phase installing 16384 || status=1
+phase identifying || status=1
+phase downloading || status=1
+phase installing || status=1
 exit $status

@@ -335,10 +335,10 @@ void TestWorkflow::closingADialog()
     QFETCH(int, runs);
     fake->setScript(1, Fake::upload(QByteArray::fromHex("2100b0ffffffffff")));
     // The bar's end and its line end in one write, as the real tool prints them:
-    // the dialog is closed after the last figure, while the tool still works.
+    // the dialog is closed after the last figure, while the tool waits.
     fake->setScript(2, installOutput(75)
                            + Fake::out("\rDownload\t[=========================] 100%        10000 bytes\nDownload done.\n")
-                           + Fake::pauseMs(800) + Fake::out("Done parsing DfuSe file\n"));
+                           + Fake::hold("closed") + Fake::out("Done parsing DfuSe file\n"));
     fake->setScript(3, readBack(512 * 1024).at(0));
     fake->setScript(4, x21);
     Reply slow;
@@ -348,6 +348,7 @@ void TestWorkflow::closingADialog()
     server->setReply(QStringLiteral("/firmware/SX2100b0.dfu"), slow);
     watcher->closeLabel = label;
     watcher->closeAt = at;
+    connect(watcher.get(), &ModalWatcher::progressDialogClosed, [this] { fake->release(QStringLiteral("closed")); });
 
     UpdateWidget window(nullptr);
     window.show();

@@ -74,4 +74,8 @@ other_window() {
     return 1
 }
 
+# Whether window W shows a drawn frame: before its first paint it shows at
+# most the two colours of the root window's pattern.
+drawn() { [ "$(import -window "$1" png:- 2> /dev/null | identify -format '%k' - 2> /dev/null || echo 0)" -gt 2 ]; }
+
 ended() { ! kill -0 "$1" 2> /dev/null; }

@@ -41,6 +41,18 @@ void FakeDfuControl::writeScript(const QString &name, const QByteArray &script)
         qWarning("FakeDfuControl: cannot write %s", qPrintable(name));
 }
 
+bool FakeDfuControl::isHeld(const QString &name) const
+{
+    return QFile::exists(control.filePath(name + QStringLiteral(".held")));
+}
+
+void FakeDfuControl::release(const QString &name)
+{
+    QFile file(control.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        qWarning("FakeDfuControl: cannot release %s", qPrintable(name));
+}
+
 QList<QStringList> FakeDfuControl::calls() const
 {
     QFile file(control.filePath(QStringLiteral("calls.txt")));

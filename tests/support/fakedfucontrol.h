@@ -27,6 +27,10 @@ public:
     // Argument lists of every start so far, oldest first.
     QList<QStringList> calls() const;
 
+    // A script's "hold NAME": whether the tool waits there now, and letting it go on.
+    bool isHeld(const QString &name) const;
+    void release(const QString &name);
+
     // The updater's command lines: identification area 1, 2 or 3, and the installation.
     static QStringList identificationCall(int area, const QString &dump);
     static QStringList installCall(const QString &image);
@@ -36,7 +40,9 @@ public:
     static QByteArray out(const QByteArray &bytes) { return "out " + bytes.toHex() + '\n'; }
     static QByteArray err(const QByteArray &bytes) { return "err " + bytes.toHex() + '\n'; }
     static QByteArray upload(const QByteArray &bytes) { return "upload " + bytes.toHex() + '\n'; }
+    // Only splits output into separate reads: nothing may depend on its length.
     static QByteArray pauseMs(int ms) { return "pause " + QByteArray::number(ms) + '\n'; }
+    static QByteArray hold(const QByteArray &name) { return "hold " + name + '\n'; }
     static QByteArray exitCode(int code) { return "exit " + QByteArray::number(code) + '\n'; }
     static QByteArray flood(qint64 bytes, int chunk)
     {

@@ -22,6 +22,7 @@ void ModalWatcher::poll()
             // Queued: closing opens a message box, whose nested event loop must
             // not run inside this poll, or the timer would never fire again.
             QMetaObject::invokeMethod(dialog, "close", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &ModalWatcher::progressDialogClosed, Qt::QueuedConnection);
         }
         auto *box = qobject_cast<QMessageBox *>(w);
         // A box shown again after being answered counts as a new one.

@@ -33,6 +33,8 @@ public:
 
 signals:
     void boxSeen();
+    // The dialog of closeLabel has been closed.
+    void progressDialogClosed();
 
 private:
     void poll();

@@ -4,9 +4,14 @@
 Each mutant below changes one place of the product code. For each one the
 script applies it to a scratch copy of the working tree, rebuilds, runs the
 tests that can catch it (fast ones first, stopping at the first failure) and
-prints "caught" or "SURVIVED". At the end it prints the score.
+prints "caught" or "SURVIVED". A mutant that does not build tests nothing:
+it is "stillborn", counted apart, and must be mended. At the end it prints the
+score over the mutants that built.
 
-    tools/ci/mutants.py [--only NAME_PART] [--list] [--keep]
+    tools/ci/mutants.py [--only NAME_PART]... [--list] [--keep] [--build-only]
+
+--build-only builds each mutant and runs no test: a quick search for stillborn
+ones after a change to the product code.
 
 Runs in a network namespace of its own where it can, so that the tests that
 serve the build's fixed port may run beside anything else. A test is a CTest
@@ -339,11 +344,12 @@ def test_command(build, test):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", help="run only mutants whose name contains this")
+    parser.add_argument("--only", action="append", help="run only mutants whose name contains this (repeatable)")
     parser.add_argument("--list", action="store_true", help="list the mutants and exit")
     parser.add_argument("--keep", action="store_true", help="keep the scratch copy")
+    parser.add_argument("--build-only", action="store_true", help="only build each mutant: find stillborn ones")
     args = parser.parse_args()
-    mutants = [m for m in MUTANTS if not args.only or args.only in m[0]]
+    mutants = [m for m in MUTANTS if not args.only or any(o in m[0] for o in args.only)]
     if args.list:
         for name, path, *_ in mutants:
             print(f"{path}: {name}")
@@ -371,13 +377,13 @@ def main():
             print(result.stdout[-3000:])
             return 2
     # The unmutated tests must pass, or nothing below means anything.
-    for test in sorted({t for m in mutants for t in m[4]}):
+    for test in [] if args.build_only else sorted({t for m in mutants for t in m[4]}):
         result = run(test_command(build, test), env=env, cwd=build)
         if result.returncode != 0:
             print(f"baseline: {test} fails without any mutant:\n{result.stdout[-3000:]}")
             return 2
 
-    caught, survived = 0, []
+    caught, survived, stillborn = 0, [], []
     for name, path, before, after, tests in mutants:
         started = time.time()
         target = os.path.join(src, path)
@@ -386,7 +392,11 @@ def main():
         try:
             built = run(["cmake", "--build", build, "-j", str(os.cpu_count() or 2)])
             if built.returncode != 0:
-                verdict, by = "caught", "the build"
+                verdict, by = "STILLBORN", ""
+                errors = [line for line in built.stdout.splitlines() if "error" in line]
+                print("\n".join(errors[:3]))
+            elif args.build_only:
+                verdict, by = "built", ""
             else:
                 verdict, by = "SURVIVED", ""
                 for test in tests:
@@ -397,18 +407,24 @@ def main():
             open(target, "w", encoding="utf-8").write(original)
         if verdict == "caught":
             caught += 1
-        else:
+        elif verdict == "STILLBORN":
+            stillborn.append(name)
+        elif verdict == "SURVIVED":
             survived.append(name)
-        print(f"{verdict:8} {name} ({path}{', by ' + by if by else ''}, {time.time() - started:.0f} s)",
+        print(f"{verdict:9} {name} ({path}{', by ' + by if by else ''}, {time.time() - started:.0f} s)",
               flush=True)
     run(["cmake", "--build", build, "-j", str(os.cpu_count() or 2)])
     if not args.keep:
         shutil.rmtree(scratch, ignore_errors=True)
-    total = len(mutants)
-    print(f"score: {caught}/{total} caught ({100.0 * caught / total:.1f} %)")
+    built = len(mutants) - len(stillborn)
+    if not args.build_only:
+        print(f"score: {caught}/{built} built mutants caught ({100.0 * caught / max(built, 1):.1f} %)")
+    print(f"stillborn: {len(stillborn)} of {len(mutants)} did not build")
     for name in survived:
         print(f"survived: {name}")
-    return 0
+    for name in stillborn:
+        print(f"stillborn: {name}")
+    return 1 if stillborn else 0
 
 
 if __name__ == "__main__":

@@ -55,7 +55,8 @@ background+=("$app")
 
 poll 300 other_window "$app" || fail "no main window; stderr: $(cat "$scratch/stderr")"
 main=$window
-sleep 0.3 # nothing to await: the window is mapped but may not have drawn yet
+# Mapped is not enough: a click before the first frame can be lost.
+poll 300 drawn "$main" || fail "the main window was never drawn"
 xdotool mousemove --window "$main" 74 393 click 1
 
 # The outcome box's label can be selected with the mouse; a triple click selects

@@ -83,6 +83,8 @@ main_window() { win=$(xdotool search --onlyvisible --name "$title" 2>/dev/null |
 # between dashed lines. Until the box is up, the keys reach windows that ignore them.
 box_text() {
     xdotool key ctrl+c
+    # Only gives Wine a moment to take the copy: a copy that is not there yet
+    # fails the check below, and the poll around this asks again.
     sleep 0.2
     local copied
     copied=$(timeout 5 xsel --clipboard --output 2>/dev/null | tr -d '\r') || return 1

@@ -15,8 +15,8 @@ uint32_t le32(const uint8_t *p)
 
 } // namespace
 
-DfuseDevice::DfuseDevice(UnitMemory &memory, Fault fault, Timing timing)
-    : memory(memory), fault(fault), timing(timing), pointer(memory.altSettings().front().base())
+DfuseDevice::DfuseDevice(UnitMemory &memory, Fault fault, Timing timing, Hold hold)
+    : memory(memory), fault(fault), timing(timing), hold(hold), pointer(memory.altSettings().front().base())
 {
 }
 
@@ -196,6 +196,7 @@ DfuStatus DfuseDevice::executeCommand(Busy &busy)
         pointer = address;
         return OK;
     case CMD_ERASE:
+        hold.at(Hold::Erase, ++erases);
         if (pending.size() == 1) {
             busy = timing.massErase(setting);
             return memory.massErase(alt);
@@ -219,6 +220,7 @@ DfuStatus DfuseDevice::executeData(Busy &busy)
     const auto length = static_cast<uint32_t>(pending.size());
     busy = timing.program(setting, length);
     ++dataBlocks;
+    hold.at(Hold::Block, dataBlocks);
     if (fault.kind == Fault::ProgramFail && dataBlocks == fault.n) {
         memory.program(alt, address, pending.data(), length / 2); // gave up halfway
         return errPROG;

@@ -4,6 +4,7 @@
 
 #include "dfu.h"
 #include "fault.h"
+#include "hold.h"
 #include "timing.h"
 #include "unitmemory.h"
 
@@ -15,7 +16,7 @@ namespace vu {
 
 class DfuseDevice {
 public:
-    DfuseDevice(UnitMemory &memory, Fault fault, Timing timing = Timing());
+    DfuseDevice(UnitMemory &memory, Fault fault, Timing timing = Timing(), Hold hold = Hold());
 
     enum class Presence { Answering, Silent, Gone };
     // Whether the next request gets through at all.
@@ -41,6 +42,7 @@ private:
     UnitMemory &memory;
     const Fault fault;
     const Timing timing;
+    const Hold hold;
     int alt = 0;
     DfuState state = dfuIDLE;
     DfuStatus status = OK;
@@ -50,6 +52,7 @@ private:
     DfuStatus pendingResult = OK;
     std::chrono::steady_clock::time_point busyUntil;
     unsigned dataBlocks = 0;
+    unsigned erases = 0;
     bool installing = false; // an erase was asked for
     bool failNextStatus = false;
     bool resetting = false;  // leaves the bus once the work is done

@@ -39,6 +39,9 @@ UnitSettings UnitSettings::fromEnvironment()
     const std::string fault = env("STROBIX_VU_FAULT");
     if (!fault.empty())
         s.fault = Fault::parse(fault);
+    const std::string hold = env("STROBIX_VU_HOLD");
+    if (!hold.empty())
+        s.hold = Hold::parse(hold);
     const std::string cap = env("STROBIX_VU_TIMEOUT_MS");
     if (!cap.empty()) {
         char *end = nullptr;
@@ -54,7 +57,7 @@ VirtualUnit::VirtualUnit(const UnitSettings &settings)
       stateFile(StateFile::open(settings.statePath, settings.model)),
       usbDescriptors(std::make_unique<UsbDescriptors>(stateFile->profile())),
       timing(Timing::fromEnvironment(stateFile->profile().family)),
-      device(std::make_unique<DfuseDevice>(stateFile->memory(), settings.fault, timing))
+      device(std::make_unique<DfuseDevice>(stateFile->memory(), settings.fault, timing, settings.hold))
 {
     stateFile->memory().setProtection(protectionFor(stateFile->profile(), settings.fault));
 }

@@ -3,6 +3,7 @@
 
 #include "dfusedevice.h"
 #include "fault.h"
+#include "hold.h"
 #include "statefile.h"
 #include "timing.h"
 #include "usbdescriptors.h"
@@ -16,6 +17,7 @@ struct UnitSettings {
     std::string model;        // STROBIX_VU_MODEL; empty: as the state file says
     std::string statePath;    // STROBIX_VU_STATE; empty: memory lives for one run only
     Fault fault;              // STROBIX_VU_FAULT
+    Hold hold;                // STROBIX_VU_HOLD
     int timeoutCapMs = -1;    // STROBIX_VU_TIMEOUT_MS; shortens a silent unit's timeouts
 
     // Reads the environment. Throws std::invalid_argument on a bad value.
