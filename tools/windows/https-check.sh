@@ -7,7 +7,7 @@
 #   expired certificate                   Cannot download image file", no file
 # With STROBIX_MINISIGN_KEY (the secret key whose public key the build carries),
 # the image is signed, and one more row serves another sound image under the
-# same signature: the download text, no file, the unit untouched.
+# same signature: the signature text, no file, the unit untouched.
 # The unit is the virtual one behind build.sh's test dfu-util.exe (as in e2e.sh).
 # The program's text in the outcome box is read through Ctrl+C, which copies a
 # Windows message box's text. Runs in a network namespace of its own (as
@@ -150,7 +150,8 @@ done
 if [ -n "$signing" ]; then
     head -c 20000 /dev/urandom > "$work/other.bin"
     dfuse-pack -b "0x08004000:$work/other.bin" -D 0x0483:0xdf11 "$work/www/SX2100b0.dfu" >/dev/null
-    run_case good "Kann Imagedatei nicht herunterladen / Cannot download image file" "changed after signing"
+    run_case good "Signatur der Imagedatei fehlt oder ist ungültig / Image file signature missing or invalid" \
+        "changed after signing"
     if [ -e "$data/SX2100b0.dfu" ] || [ -e "$data/SX2100b0.dfu.minisig" ]; then fail "changed after signing: a file was left"; fi
     cmp -s "$work/pristine.state" "$work/unit.state" || fail "changed after signing: the unit was written"
     grep -q 'GET /firmware/SX2100b0.dfu.minisig' "$work/nginx/access.log" || fail "changed after signing: no signature fetched"
