@@ -55,6 +55,13 @@ void TestImageSignature::check_data()
     QTest::newRow("one byte of the signature flipped") << key << image << flipped << mismatch;
     QTest::newRow("signed by another key, whose id is unknown")
         << key << image << byNewKey << "signed with key " + id(now) + ", which this program does not trust";
+    // Keys of a run are random: an id whose top byte is zero is made here.
+    QList<QByteArray> lines = prehashed.split('\n');
+    QByteArray line = QByteArray::fromBase64(lines[1]);
+    line.replace(2, 8, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x00", 8));
+    lines[1] = line.toBase64();
+    QTest::newRow("unknown key whose id begins with zeros")
+        << key << image << lines.join('\n') << "signed with key 0007060504030201, which this program does not trust";
     QTest::newRow("cut short") << key << image << prehashed.left(prehashed.indexOf("trusted comment"))
                                << "the signature file is not the four lines of a minisign signature";
     QTest::newRow("bad base64") << key << image << QByteArray(prehashed).replace("\nRU", "\n*U")

@@ -30,10 +30,11 @@ QByteArray decoded(const QByteArray &text, int size)
     return result && result.decoded.size() == size ? result.decoded : QByteArray();
 }
 
-// As minisign names a key: the little-endian id in upper-case hex, no leading zeros.
+// As minisign names a key: the little-endian id as 16 upper-case hex digits,
+// leading zeros kept, so the text matches the id in the key file.
 QString keyIdText(const QByteArray &id)
 {
-    return QString::number(qFromLittleEndian<quint64>(id.constData()), 16).toUpper();
+    return QStringLiteral("%1").arg(qFromLittleEndian<quint64>(id.constData()), 16, 16, QLatin1Char('0')).toUpper();
 }
 
 bool verifies(const QByteArray &signature, const QByteArray &message, const QByteArray &publicKey)
