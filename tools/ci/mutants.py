@@ -273,6 +273,8 @@ MUTANTS = [
      "if (!comment.split('\\t').contains(\"file:\" + fileName.toUtf8()))", "if (false)", ["tst_imagesignature"]),
     ("signature: legacy one checked over the hash", "update/imagesignature.cpp", 'if (algorithm == "ED") {', "if (true) {",
      ["tst_imagesignature"]),
+    ("signature: key id loses its leading zeros", "update/imagesignature.cpp", "16, 16, QLatin1Char('0'))",
+     "0, 16, QLatin1Char('0'))", ["tst_imagesignature"]),
     ("signature: a mistyped key turns the check off", "update/imagesignature.h",
      "return !keys.isEmpty() || !keyProblem.isEmpty();", "return !keys.isEmpty();", ["tst_imagesignature"]),
     ("signature: skipped by the release check", "tools/release-check/main.cpp", "    if (signature.required()) {",
